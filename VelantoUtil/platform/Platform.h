@@ -1,0 +1,115 @@
+// The operating-system layer. Everything above it is written once; each operating system
+// realises these operations in its own folder (posix/ on Linux). Texts crossing this
+// interface are UTF-8; paths use the platform's own separator.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// ---- Folders -------------------------------------------------------------------------
+
+char pathSeparator();
+bool isPathSeparator(char c);
+
+// Prefix for every machine-wide path ($VELANTO_ROOT); empty means the real system.
+std::string machineRoot();
+
+// Common application data (ProgramData), no trailing separator.
+std::string commonAppDataDir();
+// The Windows folder, where machine-wide settings files live.
+std::string windowsDir();
+// The drive-root temporary folder (C:\tmp, %HOMEDRIVE%\tmp), no trailing separator.
+std::string driveTmpDir();
+// The log base name used when the settings name none (C:\ZmLog.log).
+std::string defaultLogBase();
+// The user's home folder, ending with a separator (%HOMEDRIVE%%HOMEPATH%\).
+std::string homeDir();
+// The user's temporary folder, ending with a separator; false when it cannot be had.
+bool userTempDir(std::string& out);
+// The user's desktop folder (not created); false when it cannot be had.
+bool desktopDir(std::string& out);
+// Full path of the running program (for a library: of the program that loaded it).
+bool programPath(std::string& out);
+
+// ---- Files ---------------------------------------------------------------------------
+
+enum class FileKind { NotFound, File, Directory, Unknown };
+FileKind fileKind(const std::string& path);
+
+// Whole file in text mode: a CR before LF is dropped. False when it cannot be opened.
+bool readTextFile(const std::string& path, std::string& out);
+// Creates or truncates (append=false) or appends to the file, in text mode, in one write.
+bool writeTextFile(const std::string& path, const std::string& text, bool append);
+bool fileSize(const std::string& path, std::uint64_t& size);
+// One folder level; false when it does not exist afterwards.
+bool makeDirectory(const std::string& path);
+
+// ---- Processes -----------------------------------------------------------------------
+
+// Starts a hidden process with no inherited handles. viaShell runs the command through
+// the command interpreter; otherwise the line is split into arguments and a bare program
+// name is looked up in the program folder first, then in the search path. With wait, the
+// exit code is stored in exitCode. False when the process cannot be created.
+bool startProcess(const std::string& command, bool viaShell, bool wait, int* exitCode);
+
+// The argument splitting used by the plain form (the rules of CommandLineToArgvW).
+std::vector<std::string> splitCommandLine(const std::string& command);
+
+struct ProcessEntry {
+    int pid = 0;
+    bool sameUser = false;
+    std::string moduleName; // base name of the executable image; empty when unreadable
+    std::string imageName;  // base name of the first argument, the snapshot's view
+};
+bool listProcesses(std::vector<ProcessEntry>& out);
+// The name a wanted executable carries on this system ("X.exe" is "X" on Linux).
+std::string nativeExecutableName(const std::string& name);
+bool forceKill(int pid);
+int currentProcessId();
+unsigned long currentThreadId();
+
+// Deletes the file about delayMs after the caller has gone on, from a detached process.
+bool scheduleFileDeletion(const std::string& path, int delayMs);
+
+// ---- Per-user named mutexes and the system-wide log lock -----------------------------
+
+constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
+
+struct NamedMutex;
+// Creates or opens the mutex and waits for it up to timeoutMs; null when not acquired.
+NamedMutex* acquireNamedMutex(const std::string& name, std::uint32_t timeoutMs);
+void releaseNamedMutex(NamedMutex* mutex);
+
+struct LogLock;
+// Opens or creates the lock all programs of all users serialise their log records on.
+LogLock* openLogLock();
+void closeLogLock(LogLock* lock);
+// Serialises threads of this process and processes alike; a null lock still serialises
+// the threads of this process.
+void acquireLogLock(LogLock* lock);
+void releaseLogLock(LogLock* lock);
+
+// ---- Identity, time, randomness, system facts ----------------------------------------
+
+bool userName(std::string& out);
+bool localTimeNow(std::tm& out, unsigned long& millisecond);
+bool randomBytes(void* buffer, std::size_t length);
+
+struct OsVersionFacts {
+    unsigned major = 0;
+    unsigned minor = 0;
+    unsigned build = 0;
+    unsigned productType = 0; // 1 = workstation
+    unsigned suiteMask = 0;
+    int serverR2 = 0; // the SM_SERVERR2 system metric
+    unsigned processorArchitecture = 0;
+};
+// The native version facts; false when the system is not one the descriptor names.
+bool readOsVersionFacts(OsVersionFacts& out);
+
+} // namespace platform
