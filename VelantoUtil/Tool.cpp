@@ -2,6 +2,7 @@
 
 #include "VelantoUtil/Log.h"
 
+#define JSMN_HEADER
 #include <jsmn.h>
 
 #include <cerrno>
@@ -336,6 +337,18 @@ void freeStringArray(char** array) {
     for (char** p = array; *p; ++p)
         std::free(*p);
     std::free(array);
+}
+
+void secureZero(void* buffer, std::size_t length) {
+    volatile unsigned char* p = static_cast<volatile unsigned char*>(buffer);
+    while (length--)
+        *p++ = 0;
+}
+
+void freeZeroed(char* text) {
+    if (!text) return;
+    secureZero(text, std::strlen(text));
+    std::free(text);
 }
 
 char* getJsonValue(const char* inputJSONObj, const char* key) {

@@ -29,6 +29,10 @@ char* subString(const char* text, std::size_t from, std::size_t to);
 // A null-terminated array of heap texts; release it with freeStringArray.
 char** splitString(const char* text, const char* delimiter);
 void freeStringArray(char** array);
+// Overwrites a buffer with zeros in a way the compiler cannot drop.
+void secureZero(void* buffer, std::size_t length);
+// Zeroes a text that carried a key, parameter or answer, then frees it; null is ignored.
+void freeZeroed(char* text);
 char* getJsonValue(const char* inputJSONObj, const char* key);
 bool isDisplayNameFile(const char* filename);
 
