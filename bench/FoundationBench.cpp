@@ -1,5 +1,7 @@
 // Foundation benchmarks. Run: build/bin/velanto_bench
 // The run is sandboxed: logging settings and log files live in a temporary folder.
+#include "VelantoUtil/AES.h"
+#include "VelantoUtil/Json.h"
 #include "VelantoUtil/Log.h"
 #include "VelantoUtil/Tool.h"
 
@@ -41,6 +43,53 @@ void BM_CompareVersion(benchmark::State& state) {
         benchmark::DoNotOptimize(compareVersion("1.0.23.0510", "1.0.23.511"));
 }
 BENCHMARK(BM_CompareVersion);
+
+// A typical call: function, session, index and a handful of parameters.
+const char kTypicalCall[] =
+    "{\"FunctionName\":\"QvCAPICertGetSubject\",\"SessionID\":\"AB12CD34_SID\","
+    "\"VelantoFunctionIndex\":\"5\",\"PathID\":\"1\",\"minServerVersion\":\"1.0.23.0510\","
+    "\"minLibVersion\":\"1,0,20,521\",\"strCert\":\"MIIBszCCAV2gAwIBAgIUQ2VydGlmaWNhdGU=\","
+    "\"strCert_VelantoBase64Flag\":\"false\",\"nFlags\":0,\"bDetached\":true}";
+
+void BM_JsonParseAndSerialise(benchmark::State& state) {
+    for (auto _ : state) {
+        JsonMap* map = parseJsonMap(kTypicalCall);
+        char* text = jsonMapToText(map);
+        benchmark::DoNotOptimize(text);
+        std::free(text);
+        freeJsonMap(map);
+    }
+}
+BENCHMARK(BM_JsonParseAndSerialise);
+
+void BM_JsonLookup(benchmark::State& state) {
+    JsonMap* map = parseJsonMap(kTypicalCall);
+    for (auto _ : state) {
+        char* value = BinarySearchVelantoJsonMap(map, "sessionid", 0, map->count - 1);
+        benchmark::DoNotOptimize(value);
+        std::free(value);
+    }
+    freeJsonMap(map);
+}
+BENCHMARK(BM_JsonLookup);
+
+void BM_AesRoundTrip1KiB(benchmark::State& state) {
+    unsigned char key[32], vector[32];
+    genRandom(key, sizeof(key));
+    genRandom(vector, sizeof(vector));
+    setValueStoreCipher(key, vector);
+    const std::string text(1024, 'v');
+    for (auto _ : state) {
+        std::size_t length = 0;
+        unsigned char* cipher = aesCbcEncrypt(text.c_str(), &length);
+        char* plain = aesCbcDecrypt(cipher, length, valueStoreKey(), valueStoreVector());
+        benchmark::DoNotOptimize(plain);
+        std::free(plain);
+        std::free(cipher);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 1024);
+}
+BENCHMARK(BM_AesRoundTrip1KiB);
 
 } // namespace
 

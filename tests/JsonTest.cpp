@@ -244,6 +244,11 @@ TEST(JsonMapDecode, ValueFlags) {
         {R"("v":")" + encrypted + R"(","v_VelantoEncryptFlag":"true","Velanto_share_secret":")" +
              secret + R"(")",
          "C:\\secret pin"},
+        // Made by another AES implementation, as a page would: key = the secret's first 32
+        // bytes, vector = "KestovaQvCAPIIV1".
+        {R"("v":"6e4bfcf4d1e1d2a94207db38777218148a547eca4909a6ae65d34f6db1c7a17f",)"
+         R"("v_VelantoEncryptFlag":"true","Velanto_share_secret":"0123456789abcdef0123456789abcdef")",
+         "1234"},
         // Encrypted beats every other flag.
         {R"("v":")" + encrypted +
              R"(","v_VelantoEncryptFlag":"true","v_VelantoFlag":"true",)"
