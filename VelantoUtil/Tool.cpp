@@ -37,14 +37,17 @@ char* heapCopy(const std::string& text) {
     return copy;
 }
 
-std::string toUtf8(const wchar_t* input) {
+// UTF-8 from 16-bit (with surrogate pairs) or 32-bit code units.
+template <typename Unit>
+std::string unitsToUtf8(const Unit* input, std::size_t length) {
     std::string out;
-    for (const wchar_t* p = input; *p; ++p) {
-        char32_t c = static_cast<char32_t>(*p);
-        if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 &&
-            static_cast<char32_t>(p[1]) <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(p[1]) - 0xDC00);
-            ++p;
+    for (std::size_t i = 0; i < length; ++i) {
+        char32_t c = static_cast<char32_t>(input[i]);
+        if (sizeof(Unit) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < length &&
+            static_cast<char32_t>(input[i + 1]) >= 0xDC00 &&
+            static_cast<char32_t>(input[i + 1]) <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(input[i + 1]) - 0xDC00);
+            ++i;
         }
         if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = 0xFFFD;
         if (c < 0x80) {
@@ -66,9 +69,11 @@ std::string toUtf8(const wchar_t* input) {
     return out;
 }
 
-// Invalid UTF-8 becomes U+FFFD, one per bad byte.
-std::wstring fromUtf8(const char* input) {
-    std::wstring out;
+// 16-bit (with surrogate pairs) or 32-bit code units from UTF-8; invalid UTF-8 becomes
+// U+FFFD, one per bad byte.
+template <typename Unit>
+std::basic_string<Unit> utf8ToUnits(const char* input) {
+    std::basic_string<Unit> out;
     const auto* s = reinterpret_cast<const unsigned char*>(input);
     while (*s) {
         char32_t c = *s;
@@ -87,20 +92,27 @@ std::wstring fromUtf8(const char* input) {
                 valid = false;
         }
         if (!valid) {
-            out += static_cast<wchar_t>(0xFFFD);
+            out += static_cast<Unit>(0xFFFD);
             ++s;
             continue;
         }
         s += extra + 1;
-        if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+        if (sizeof(Unit) == 2 && c >= 0x10000) {
             c -= 0x10000;
-            out += static_cast<wchar_t>(0xD800 + (c >> 10));
-            out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
+            out += static_cast<Unit>(0xD800 + (c >> 10));
+            out += static_cast<Unit>(0xDC00 + (c & 0x3FF));
         } else {
-            out += static_cast<wchar_t>(c);
+            out += static_cast<Unit>(c);
         }
     }
     return out;
+}
+
+std::string toUtf8(const wchar_t* input) {
+    return unitsToUtf8(input, std::wcslen(input));
+}
+std::wstring fromUtf8(const char* input) {
+    return utf8ToUnits<wchar_t>(input);
 }
 
 wchar_t* heapWide(const std::wstring& text) {
@@ -401,6 +413,14 @@ char* wideToNarrow(const wchar_t* input) {
 
 wchar_t* narrowToWide(const char* input) {
     return input ? heapWide(fromUtf8(input)) : nullptr;
+}
+
+std::string utf16ToUtf8(const char16_t* text, std::size_t length) {
+    return text ? unitsToUtf8(text, length) : std::string();
+}
+
+std::u16string utf8ToUtf16(const char* text) {
+    return text ? utf8ToUnits<char16_t>(text) : std::u16string();
 }
 
 // ---- Numbers and encodings -----------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 #include "VelantoUtil/platform/Platform.h"
 
@@ -39,6 +40,9 @@ bool isDisplayNameFile(const char* filename);
 // UTF-8 <-> wide text (UTF-32 here, UTF-16 on Windows). Null gives null.
 char* wideToNarrow(const wchar_t* input);
 wchar_t* narrowToWide(const char* input);
+// UTF-16 <-> UTF-8, for the strings that cross the component binding.
+std::string utf16ToUtf8(const char16_t* text, std::size_t length);
+std::u16string utf8ToUtf16(const char* text);
 
 // ---- Numbers and encodings -----------------------------------------------------------
 

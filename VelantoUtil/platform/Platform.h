@@ -33,6 +33,10 @@ std::string homeDir();
 bool userTempDir(std::string& out);
 // The user's desktop folder (not created); false when it cannot be had.
 bool desktopDir(std::string& out);
+// The user's documents folder (My Documents); false when it cannot be had.
+bool documentsDir(std::string& out);
+// The user's application data folder (XDG data home); false when it cannot be had.
+bool userDataDir(std::string& out);
 // Full path of the running program (for a library: of the program that loaded it).
 bool programPath(std::string& out);
 
@@ -45,7 +49,12 @@ FileKind fileKind(const std::string& path);
 bool readTextFile(const std::string& path, std::string& out);
 // Creates or truncates (append=false) or appends to the file, in text mode, in one write.
 bool writeTextFile(const std::string& path, const std::string& text, bool append);
+// Whole file as bytes, unchanged.
+bool readBinaryFile(const std::string& path, std::string& out);
+bool writeBinaryFile(const std::string& path, const std::string& bytes);
 bool fileSize(const std::string& path, std::uint64_t& size);
+// The names of the entries of a folder (no "." or ".."), unsorted; false when unreadable.
+bool listDirectory(const std::string& path, std::vector<std::string>& names);
 // One folder level; false when it does not exist afterwards.
 bool makeDirectory(const std::string& path);
 
@@ -75,6 +84,13 @@ unsigned long currentThreadId();
 
 // Deletes the file about delayMs after the caller has gone on, from a detached process.
 bool scheduleFileDeletion(const std::string& path, int delayMs);
+
+// ---- Libraries -----------------------------------------------------------------------
+
+// Loads a library with its own symbols kept local; null on failure (reason in error).
+void* loadLibrary(const std::string& path, std::string* error = nullptr);
+void* findSymbol(void* library, const char* name);
+void freeLibrary(void* library);
 
 // ---- Per-user named mutexes and the system-wide log lock -----------------------------
 

@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <pwd.h>
@@ -34,13 +36,13 @@ std::string homeWithoutSeparator() {
     return home;
 }
 
-// The DESKTOP entry of user-dirs.dirs: XDG_DESKTOP_DIR="$HOME/Desktop".
-bool desktopFromUserDirs(const std::string& home, std::string& out) {
+// An entry of user-dirs.dirs, such as XDG_DESKTOP_DIR="$HOME/Desktop".
+bool fromUserDirs(const std::string& home, const std::string& entry, std::string& out) {
     std::string configHome = env("XDG_CONFIG_HOME");
     if (configHome.empty()) configHome = home + "/.config";
     std::string content;
     if (!readTextFile(configHome + "/user-dirs.dirs", content)) return false;
-    static const std::string key = "XDG_DESKTOP_DIR=";
+    const std::string key = entry + "=";
     size_t pos = 0;
     while (pos < content.size()) {
         size_t end = content.find('\n', pos);
@@ -97,16 +99,35 @@ bool userTempDir(std::string& out) {
     return true;
 }
 
-bool desktopDir(std::string& out) {
-    std::string desktop = env("XDG_DESKTOP_DIR");
-    if (!desktop.empty()) {
-        out = desktop;
+// $XDG_<NAME>_DIR, else its entry in user-dirs.dirs, else the folder in the home folder.
+static bool userDir(const std::string& entry, const char* fallback, std::string& out) {
+    std::string dir = env(entry.c_str());
+    if (!dir.empty()) {
+        out = dir;
         return true;
     }
     std::string home = homeWithoutSeparator();
     if (home.empty()) return false;
-    if (desktopFromUserDirs(home, out)) return true;
-    out = home + "/Desktop";
+    if (fromUserDirs(home, entry, out)) return true;
+    out = home + "/" + fallback;
+    return true;
+}
+
+bool desktopDir(std::string& out) {
+    return userDir("XDG_DESKTOP_DIR", "Desktop", out);
+}
+bool documentsDir(std::string& out) {
+    return userDir("XDG_DOCUMENTS_DIR", "Documents", out);
+}
+
+bool userDataDir(std::string& out) {
+    std::string dir = env("XDG_DATA_HOME");
+    if (dir.empty()) {
+        std::string home = homeWithoutSeparator();
+        if (home.empty()) return false;
+        dir = home + "/.local/share";
+    }
+    out = dir;
     return true;
 }
 
@@ -125,18 +146,40 @@ FileKind fileKind(const std::string& path) {
     return S_ISDIR(st.st_mode) ? FileKind::Directory : FileKind::File;
 }
 
-bool readTextFile(const std::string& path, std::string& out) {
+bool readBinaryFile(const std::string& path, std::string& out) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    std::string raw;
+    out.clear();
     char buffer[8192];
     for (;;) {
         ssize_t n = read(fd, buffer, sizeof(buffer));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        raw.append(buffer, static_cast<size_t>(n));
+        out.append(buffer, static_cast<size_t>(n));
     }
     close(fd);
+    return true;
+}
+
+bool writeBinaryFile(const std::string& path, const std::string& bytes) {
+    return writeTextFile(path, bytes, false); // text mode writes bytes unchanged here
+}
+
+bool listDirectory(const std::string& path, std::vector<std::string>& names) {
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return false;
+    names.clear();
+    while (struct dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+    return true;
+}
+
+bool readTextFile(const std::string& path, std::string& out) {
+    std::string raw;
+    if (!readBinaryFile(path, raw)) return false;
     out.clear();
     out.reserve(raw.size());
     for (size_t i = 0; i < raw.size(); ++i) {
