@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -515,4 +516,21 @@ TEST_F(ReferenceComponentTest, FoldersAndFiles) {
     EXPECT_EQ(c->QvCAPI_ReadFile(missing, 0, &out), S_OK);
     EXPECT_EQ(text(out), "<null>");
     EXPECT_EQ(errorCode(), 5003);
+}
+
+// Run by install_test.sh against a real installed layout.
+TEST(Installed, ComponentCreatesFromItsInstalledRegistration) {
+    const char* installed = std::getenv("VELANTO_INSTALLED_ROOT");
+    if (!installed) GTEST_SKIP() << "runs from install_test.sh";
+    setenv("VELANTO_ROOT", installed, 1);
+    ASSERT_EQ(CoInitialize(nullptr), S_OK);
+    ISigningComponent* c = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_SigningComponent, nullptr, CLSCTX_ALL, IID_ISigningComponent,
+                               reinterpret_cast<void**>(&c)),
+              S_OK);
+    BSTR out = nullptr;
+    EXPECT_EQ(c->Qv_GETVersion(0, &out), S_OK);
+    EXPECT_EQ(text(out), "1.0.0.1");
+    c->Release();
+    CoUninitialize();
 }
