@@ -8,6 +8,7 @@ trap 'rm -rf "$dest"' EXIT
 
 DESTDIR="$dest" cmake --install "$build" --prefix /opt/KestovaQvCAPIVelanto >/dev/null
 test -f "$dest/opt/KestovaQvCAPIVelanto/Component/KestovaSigningComponent.so"
+test -f "$dest/opt/KestovaQvCAPIVelanto/Kestova/KestovaCAPIATLAdapter.so"
 grep -qx "InprocServer32=/opt/KestovaQvCAPIVelanto/Component/KestovaSigningComponent.so" \
   "$dest/etc/velanto/classes/{97A10DCF-A8AA-806F-1239-AB90AD69A986}"
 test "$(stat -c %a "$dest/var/lib/KestovaQvCAPIVelanto")" = 1777

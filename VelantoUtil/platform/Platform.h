@@ -85,6 +85,11 @@ unsigned long currentThreadId();
 // Deletes the file about delayMs after the caller has gone on, from a detached process.
 bool scheduleFileDeletion(const std::string& path, int delayMs);
 
+// ---- Text ----------------------------------------------------------------------------
+
+// A text in the system's narrow (ANSI) code page, as UTF-8.
+std::string systemCodePageToUtf8(const std::string& narrow);
+
 // ---- Libraries -----------------------------------------------------------------------
 
 // Loads a library with its own symbols kept local; null on failure (reason in error).

@@ -2,6 +2,7 @@
 
 #include "Component/SigningComponentBase.h"
 
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -13,6 +14,13 @@ TestComponentState& state() {
 
 void describe(std::vector<std::string>& out, BSTR text) {
     out.push_back(text ? "T:" + utf8FromBstr(text) : "T:<null>");
+    TestComponentState& s = state();
+    if (text && s.watchTexts && s.watchedCount < TestComponentState::kWatchSlots) {
+        s.watchedBlocks[s.watchedCount] =
+            reinterpret_cast<const char*>(text) - sizeof(std::uint32_t);
+        s.watchedBytes[s.watchedCount] = SysStringByteLen(text);
+        ++s.watchedCount;
+    }
 }
 void describe(std::vector<std::string>& out, int number) {
     out.push_back("I:" + std::to_string(number));
@@ -126,5 +134,8 @@ VELANTO_EXPORT TestComponentState* VelantoTestComponentState() {
 }
 
 VELANTO_EXPORT HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
-    return serveClassObject<TestComponent>(kTestComponentClsid, clsid, riid, object);
+    // Serves its own class and stands in for the signing component's.
+    const CLSID& served =
+        clsid == CLSID_SigningComponent ? CLSID_SigningComponent : kTestComponentClsid;
+    return serveClassObject<TestComponent>(served, clsid, riid, object);
 }

@@ -38,6 +38,14 @@ struct ScriptedAnswer {
 };
 
 struct TestComponentState {
+    // While watching, the text arguments of each call are noted here, so that a test can
+    // see how the caller treats them when it frees them.
+    static constexpr int kWatchSlots = 16;
+    bool watchTexts = false;
+    const void* watchedBlocks[kWatchSlots] = {};
+    unsigned watchedBytes[kWatchSlots] = {};
+    int watchedCount = 0;
+
     std::mutex mutex;
     std::vector<RecordedCall> calls;
     std::map<int, ScriptedAnswer> answers; // by member order; unset members answer a default

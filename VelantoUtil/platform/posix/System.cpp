@@ -46,6 +46,9 @@ bool randomBytes(void* buffer, std::size_t length) {
     return true;
 }
 
+// The narrow code page of a Linux desktop is UTF-8.
+std::string systemCodePageToUtf8(const std::string& narrow) { return narrow; }
+
 // Linux is none of the Windows versions the descriptor names.
 bool readOsVersionFacts(OsVersionFacts&) {
     return false;
