@@ -119,6 +119,8 @@ void releaseLogLock(LogLock* lock);
 
 bool userName(std::string& out);
 bool localTimeNow(std::tm& out, unsigned long& millisecond);
+// Seconds since 1970 (UTC).
+std::int64_t unixTimeNow();
 bool randomBytes(void* buffer, std::size_t length);
 
 struct OsVersionFacts {

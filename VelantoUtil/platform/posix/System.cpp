@@ -32,6 +32,12 @@ bool localTimeNow(std::tm& out, unsigned long& millisecond) {
     return true;
 }
 
+std::int64_t unixTimeNow() {
+    struct timespec now;
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) return 0;
+    return static_cast<std::int64_t>(now.tv_sec);
+}
+
 bool randomBytes(void* buffer, std::size_t length) {
     auto* bytes = static_cast<unsigned char*>(buffer);
     while (length > 0) {
@@ -47,7 +53,9 @@ bool randomBytes(void* buffer, std::size_t length) {
 }
 
 // The narrow code page of a Linux desktop is UTF-8.
-std::string systemCodePageToUtf8(const std::string& narrow) { return narrow; }
+std::string systemCodePageToUtf8(const std::string& narrow) {
+    return narrow;
+}
 
 // Linux is none of the Windows versions the descriptor names.
 bool readOsVersionFacts(OsVersionFacts&) {
