@@ -741,8 +741,16 @@ char* readTextFile(const wchar_t* path) {
         logWarning("inputPath is null", nullptr);
         return nullptr;
     }
+    return readTextFile(toUtf8(path).c_str());
+}
+
+char* readTextFile(const char* path) {
+    if (!path) {
+        logWarning("inputPath is null", nullptr);
+        return nullptr;
+    }
     std::string content;
-    if (!platform::readTextFile(toUtf8(path), content)) {
+    if (!platform::readTextFile(path, content)) {
         logWarning("Read file pointer is null", nullptr);
         return nullptr;
     }

@@ -81,6 +81,7 @@ bool makeDirectories(const wchar_t* path);
 bool isFileExist(const wchar_t* inputFileName);
 bool isFileExist(const char* inputFileName);
 char* readTextFile(const wchar_t* path);
+char* readTextFile(const char* path);
 bool writeTextFile(const wchar_t* path, const char* text);
 bool appendCertHeader(const char* text);
 

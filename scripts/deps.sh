@@ -4,7 +4,8 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libjsmn-dev nettle-dev libgnutls28-dev
+  libjsmn-dev nettle-dev libgnutls28-dev libx11-dev libxres-dev
+  xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )
 

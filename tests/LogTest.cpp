@@ -302,7 +302,7 @@ TEST(Logging, NullArgumentsAreReportedByName) {
                                                        " is null at Tool.cpp \\d+\n")))
             << name;
     }
-    EXPECT_EQ(readTextFile(nullptr), nullptr);
+    EXPECT_EQ(readTextFile(static_cast<const wchar_t*>(nullptr)), nullptr);
     EXPECT_EQ(readTextFile(wide(sandboxDir() + "/missing").c_str()), nullptr);
     const std::string text = allLogText();
     EXPECT_NE(text.find("[P][Warning] inputPath is null\n"), std::string::npos);

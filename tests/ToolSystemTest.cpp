@@ -99,7 +99,7 @@ TEST(Files, ReadAndWriteText) {
     writeFile(path, "");
     EXPECT_EQ(readTextFile(wide(path).c_str()), nullptr);
     EXPECT_EQ(readTextFile(wide(path + ".missing").c_str()), nullptr);
-    EXPECT_EQ(readTextFile(nullptr), nullptr);
+    EXPECT_EQ(readTextFile(static_cast<const wchar_t*>(nullptr)), nullptr);
 
     EXPECT_FALSE(writeTextFile(nullptr, "x"));
     EXPECT_FALSE(writeTextFile(L"", "x"));

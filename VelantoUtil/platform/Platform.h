@@ -53,6 +53,11 @@ bool writeTextFile(const std::string& path, const std::string& text, bool append
 bool readBinaryFile(const std::string& path, std::string& out);
 bool writeBinaryFile(const std::string& path, const std::string& bytes);
 bool fileSize(const std::string& path, std::uint64_t& size);
+// Copies a file; with failIfExists an existing target makes the copy fail.
+bool copyFile(const std::string& from, const std::string& to, bool failIfExists);
+bool deleteFile(const std::string& path);
+// Removes a folder with everything in it; false when something stayed.
+bool removeTree(const std::string& path);
 // The names of the entries of a folder (no "." or ".."), unsorted; false when unreadable.
 bool listDirectory(const std::string& path, std::vector<std::string>& names);
 // One folder level; false when it does not exist afterwards.
@@ -85,6 +90,20 @@ unsigned long currentThreadId();
 // Deletes the file about delayMs after the caller has gone on, from a detached process.
 bool scheduleFileDeletion(const std::string& path, int delayMs);
 
+// ---- Desktop windows -------------------------------------------------------------------
+
+using WindowHandle = std::uintptr_t;
+struct TopLevelWindow {
+    WindowHandle handle = 0;
+    int pid = 0; // 0 when the owner cannot be told
+};
+// The desktop's top-level windows, bottom of the stacking order first; false (and none)
+// without a desktop to ask.
+bool enumerateTopLevelWindows(std::vector<TopLevelWindow>& out);
+std::string windowTitle(WindowHandle window);
+// Puts the window above all others without moving or resizing it.
+bool makeWindowTopmost(WindowHandle window);
+
 // ---- Text ----------------------------------------------------------------------------
 
 // A text in the system's narrow (ANSI) code page, as UTF-8.
@@ -95,7 +114,10 @@ std::string systemCodePageToUtf8(const std::string& narrow);
 // Loads a library with its own symbols kept local; null on failure (reason in error).
 void* loadLibrary(const std::string& path, std::string* error = nullptr);
 void* findSymbol(void* library, const char* name);
-void freeLibrary(void* library);
+// False when the library could not be unloaded.
+bool freeLibrary(void* library);
+// The file name ending of a loadable library (".so"; ".dll" on Windows).
+const char* librarySuffix();
 
 // ---- Per-user named mutexes and the system-wide log lock -----------------------------
 

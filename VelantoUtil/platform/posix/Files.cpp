@@ -216,6 +216,47 @@ bool fileSize(const std::string& path, std::uint64_t& size) {
     return true;
 }
 
+bool copyFile(const std::string& from, const std::string& to, bool failIfExists) {
+    std::string bytes;
+    if (!readBinaryFile(from, bytes)) return false;
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC);
+    struct stat st;
+    mode_t mode = stat(from.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
+    int fd = open(to.c_str(), flags, mode);
+    if (fd < 0) return false;
+    const char* data = bytes.data();
+    size_t left = bytes.size();
+    bool ok = true;
+    while (left > 0) {
+        ssize_t n = write(fd, data, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        data += n;
+        left -= static_cast<size_t>(n);
+    }
+    ok = close(fd) == 0 && ok;
+    if (!ok) unlink(to.c_str());
+    return ok;
+}
+
+bool deleteFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool removeTree(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) return unlink(path.c_str()) == 0;
+    std::vector<std::string> names;
+    bool ok = listDirectory(path, names);
+    for (const auto& name : names)
+        ok = removeTree(path + "/" + name) && ok;
+    return rmdir(path.c_str()) == 0 && ok;
+}
+
 bool makeDirectory(const std::string& path) {
     if (mkdir(path.c_str(), 0777) == 0) return true;
     return fileKind(path) == FileKind::Directory;

@@ -19,8 +19,12 @@ void* findSymbol(void* library, const char* name) {
     return library && name ? dlsym(library, name) : nullptr;
 }
 
-void freeLibrary(void* library) {
-    if (library) dlclose(library);
+bool freeLibrary(void* library) {
+    return !library || dlclose(library) == 0;
+}
+
+const char* librarySuffix() {
+    return ".so";
 }
 
 } // namespace platform
