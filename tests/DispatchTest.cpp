@@ -272,6 +272,14 @@ TEST_F(DispatchTest, ValueStoreAndAdapterCalls) {
               (Answer{{"result", "Qv_GETVersion:ok"}}));
     EXPECT_TRUE(log.contains(" Component result: ****************\n"));
     EXPECT_TRUE(log.contains(" Component result: 7\n"));
+
+    // Window raising runs around the adapter call when the page asks for it.
+    EXPECT_EQ(on({{"FunctionName", "GetErrorCode"}, {"topuidetect", "true"}}),
+              (Answer{{"result", "7"}}));
+    EXPECT_TRUE(log.contains("[T][Normal] Set top component UI: Enable\n"));
+    EXPECT_EQ(on({{"FunctionName", "GetErrorCode"}, {"topuialldetect", "true"}}),
+              (Answer{{"result", "7"}}));
+    EXPECT_TRUE(log.contains("[T][Normal] Set top all system UI: Enable\n"));
 }
 
 TEST_F(DispatchTest, FullTableEvictsTheOldest) {
