@@ -164,6 +164,16 @@ void DispatchAdapterFunction(JsonMap* map, const char* functionName) {
     setAnswerNumber(kAdapterNoFunction);
 }
 
+// What the last call left behind goes with the library when the host unloads it.
+struct ModuleState {
+    ~ModuleState() {
+        clearAnswer();
+        std::free(registry);
+        std::free(indexTable);
+        if (component) component->Release();
+    }
+} moduleState;
+
 const char* finishAnswer() {
     if (!answerSlot) answerSlot = static_cast<char*>(allocZeroed(1));
     return answerSlot ? answerSlot : "";

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <thread>
 #include <new>
 
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -19,7 +21,21 @@ constexpr USHORT FADF_HAVEVARTYPE = 0x80;
 constexpr USHORT FADF_BSTR = 0x100;
 constexpr USHORT FADF_VARIANT = 0x800;
 
-thread_local int comInitCount = 0;
+// Per-thread initialisation counts. Kept in a table rather than in thread-local storage, so
+// that a library holding this code can be loaded and unloaded many times over.
+std::mutex& comInitMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+std::map<std::thread::id, int>& comInitCounts() {
+    static std::map<std::thread::id, int> counts;
+    return counts;
+}
+int comInitCount() {
+    std::lock_guard<std::mutex> guard(comInitMutex());
+    auto found = comInitCounts().find(std::this_thread::get_id());
+    return found == comInitCounts().end() ? 0 : found->second;
+}
 
 // A SAFEARRAY carries its element type just before itself, as FADF_HAVEVARTYPE arrays do.
 struct TypedArray {
@@ -406,11 +422,15 @@ SAFEARRAY* SafeArrayCopyOf(SAFEARRAY* array) {
 // ---- Runtime ----------------------------------------------------------------------------
 
 HRESULT CoInitialize(void*) {
-    return comInitCount++ == 0 ? S_OK : S_FALSE;
+    std::lock_guard<std::mutex> guard(comInitMutex());
+    return comInitCounts()[std::this_thread::get_id()]++ == 0 ? S_OK : S_FALSE;
 }
 
 void CoUninitialize() {
-    if (comInitCount > 0) --comInitCount;
+    std::lock_guard<std::mutex> guard(comInitMutex());
+    auto found = comInitCounts().find(std::this_thread::get_id());
+    if (found == comInitCounts().end()) return;
+    if (--found->second <= 0) comInitCounts().erase(found);
 }
 
 std::string classRegistrationPath(REFCLSID clsid) {
@@ -430,7 +450,7 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
                          void** object) {
     if (!object) return E_POINTER;
     *object = nullptr;
-    if (comInitCount == 0) return CO_E_NOTINITIALIZED;
+    if (comInitCount() == 0) return CO_E_NOTINITIALIZED;
     if (!(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
     std::string library;
     if (!registeredLibrary(clsid, library)) return REGDB_E_CLASSNOTREG;

@@ -156,8 +156,9 @@ JsonMap* openSession(JsonMap* request, JsonMap* answer, const std::string& sessi
         return answer;
     }
     s.libVersion = dupString(libVersion.c_str());
-    const int number = parseDecimal(libVersion.c_str(), false);
-    if (!lastConversionFailed() && number >= 61000 && number <= 61999) {
+    int outcome = 0;
+    const int number = parseNumber(libVersion.c_str(), 10, false, &outcome);
+    if (outcome == 0 && number >= 61000 && number <= 61999) {
         logWarningInt("Parse component version error: ", number);
         return resetCode(answer, slot, number, __LINE__);
     }

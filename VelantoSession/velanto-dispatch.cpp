@@ -35,9 +35,11 @@ int main(int argc, char** argv) {
         }
     }
     if (executePath.empty()) {
-        char* dir = wideToNarrow(getExeDirectory());
+        wchar_t* wide = getExeDirectory();
+        char* dir = wideToNarrow(wide);
         executePath = dir ? dir : ".";
         std::free(dir);
+        std::free(wide);
     }
     if (copyPath.empty()) {
         wchar_t* wide = getCopyPath("KestovaQvCAPIVelanto");

@@ -24,9 +24,6 @@ namespace {
 constexpr char kShareSecret[] = "Velanto_share_secret";
 constexpr std::size_t kShareSecretBytes = 32;
 
-// A nested display (a hide companion that is itself encrypted) would recurse without end.
-thread_local bool displaying = false;
-
 unsigned char fold(unsigned char c) {
     return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
 }
@@ -62,8 +59,12 @@ bool companionIsTrue(JsonMap* map, const char* key, const char* suffix) {
     return result;
 }
 
-char* decryptParameter(JsonMap* map, const char* raw) {
-    displayJsonMap(map);
+void display(JsonMap* map);
+
+char* decryptParameter(JsonMap* map, const char* raw, bool mayDisplay) {
+    // While the map is being displayed, a hide companion that is itself encrypted must not
+    // display the map again: that would recurse without end.
+    if (mayDisplay) display(map);
     logNormal("find key: ", kShareSecret);
     char* secret = BinarySearchVelantoJsonMap(map, kShareSecret, 0, map->count - 1);
     if (!secret || std::strlen(secret) < kShareSecretBytes) {
@@ -246,7 +247,10 @@ void setJsonMapResult(JsonMap* inputVelantoJson, int result) {
     setJsonMapValue(inputVelantoJson, "result", text);
 }
 
-char* decodeJsonMapValue(JsonMap* inputVelantoJson, const char* inputKey, const char* inputValue) {
+namespace {
+
+char* decodeValue(JsonMap* inputVelantoJson, const char* inputKey, const char* inputValue,
+                  bool mayDisplay) {
     if (!inputValue) {
         REPORT_NULL("inputValue");
         return nullptr;
@@ -259,7 +263,7 @@ char* decodeJsonMapValue(JsonMap* inputVelantoJson, const char* inputKey, const 
     char* decoded = nullptr;
     bool flagged = true;
     if (companionIsTrue(inputVelantoJson, inputKey, "_VelantoEncryptFlag")) {
-        decoded = decryptParameter(inputVelantoJson, inputValue);
+        decoded = decryptParameter(inputVelantoJson, inputValue, mayDisplay);
     } else if (companionIsTrue(inputVelantoJson, inputKey, "_VelantoFlag")) {
         decoded = replaceString(inputValue, "*", "\\");
     } else if (companionIsTrue(inputVelantoJson, inputKey, "_VelantoSlashFlag")) {
@@ -274,7 +278,7 @@ char* decodeJsonMapValue(JsonMap* inputVelantoJson, const char* inputKey, const 
     return dupString(inputValue);
 }
 
-char* getJsonMapString(JsonMap* inputVelantoJson, const char* inputKey) {
+char* getString(JsonMap* inputVelantoJson, const char* inputKey, bool mayDisplay) {
     if (!inputVelantoJson) {
         REPORT_NULL("inputVelantoJson");
         return nullptr;
@@ -286,16 +290,65 @@ char* getJsonMapString(JsonMap* inputVelantoJson, const char* inputKey) {
     char* raw =
         BinarySearchVelantoJsonMap(inputVelantoJson, inputKey, 0, inputVelantoJson->count - 1);
     if (!raw) return nullptr;
-    char* decoded = decodeJsonMapValue(inputVelantoJson, inputKey, raw);
+    char* decoded = decodeValue(inputVelantoJson, inputKey, raw, mayDisplay);
     freeZeroed(raw);
     return decoded;
 }
 
-bool getJsonMapBool(JsonMap* inputVelantoJson, const char* inputKey) {
-    char* text = getJsonMapString(inputVelantoJson, inputKey);
+bool getBool(JsonMap* inputVelantoJson, const char* inputKey, bool mayDisplay) {
+    char* text = getString(inputVelantoJson, inputKey, mayDisplay);
     bool result = isTrue(text);
     freeZeroed(text);
     return result;
+}
+
+void display(JsonMap* inputVelantoJson) {
+    if (!isLogEnabled()) return;
+    if (!inputVelantoJson) {
+        REPORT_NULL("inputVelantoJson");
+        return;
+    }
+    logNormal("= DISPLAY PARAMETER", " ===== start =====");
+    const int count = rowCount(inputVelantoJson);
+    for (int i = 0; i < count; ++i) {
+        const JsonMapEntry& row = inputVelantoJson->entries[i];
+        const std::string label = std::string(row.key ? row.key : "") + ": ";
+        std::string lower = label;
+        for (char& c : lower)
+            c = static_cast<char>(fold(static_cast<unsigned char>(c)));
+        std::string shown;
+        if (!row.value) {
+            shown = row.binary ? "[binary_value]" : "[empty]";
+        } else if (lower.find("velanto") != std::string::npos) {
+            shown = row.value;
+        } else if (lower.find("pin") != std::string::npos ||
+                   lower.find("pw") != std::string::npos ||
+                   lower.find("pass") != std::string::npos) {
+            shown = stars(row.value);
+        } else if (getBool(inputVelantoJson, (std::string(row.key) + "_VelantoHide").c_str(),
+                           false)) {
+            shown = stars(row.value);
+        } else {
+            shown = row.value;
+        }
+        logNormal(label.c_str(), shown.c_str());
+        secureZero(&shown[0], shown.size());
+    }
+    logNormal("= DISPLAY PARAMETER", " ===== end =====");
+}
+
+} // namespace
+
+char* decodeJsonMapValue(JsonMap* inputVelantoJson, const char* inputKey, const char* inputValue) {
+    return decodeValue(inputVelantoJson, inputKey, inputValue, true);
+}
+
+char* getJsonMapString(JsonMap* inputVelantoJson, const char* inputKey) {
+    return getString(inputVelantoJson, inputKey, true);
+}
+
+bool getJsonMapBool(JsonMap* inputVelantoJson, const char* inputKey) {
+    return getBool(inputVelantoJson, inputKey, true);
 }
 
 int getJsonMapInt(JsonMap* inputVelantoJson, const char* inputKey) {
@@ -344,40 +397,7 @@ char* jsonMapToText(JsonMap* inputVelantoJson) {
 }
 
 void displayJsonMap(JsonMap* inputVelantoJson) {
-    if (!isLogEnabled() || displaying) return;
-    if (!inputVelantoJson) {
-        REPORT_NULL("inputVelantoJson");
-        return;
-    }
-    displaying = true;
-    logNormal("= DISPLAY PARAMETER", " ===== start =====");
-    const int count = rowCount(inputVelantoJson);
-    for (int i = 0; i < count; ++i) {
-        const JsonMapEntry& row = inputVelantoJson->entries[i];
-        const std::string label = std::string(row.key ? row.key : "") + ": ";
-        std::string lower = label;
-        for (char& c : lower)
-            c = static_cast<char>(fold(static_cast<unsigned char>(c)));
-        std::string shown;
-        if (!row.value) {
-            shown = row.binary ? "[binary_value]" : "[empty]";
-        } else if (lower.find("velanto") != std::string::npos) {
-            shown = row.value;
-        } else if (lower.find("pin") != std::string::npos ||
-                   lower.find("pw") != std::string::npos ||
-                   lower.find("pass") != std::string::npos) {
-            shown = stars(row.value);
-        } else if (getJsonMapBool(inputVelantoJson,
-                                  (std::string(row.key) + "_VelantoHide").c_str())) {
-            shown = stars(row.value);
-        } else {
-            shown = row.value;
-        }
-        logNormal(label.c_str(), shown.c_str());
-        secureZero(&shown[0], shown.size());
-    }
-    logNormal("= DISPLAY PARAMETER", " ===== end =====");
-    displaying = false;
+    display(inputVelantoJson);
 }
 
 void freeJsonMap(JsonMap* inputVelantoJson) {

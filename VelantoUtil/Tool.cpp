@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <strings.h>
@@ -18,9 +19,9 @@
 
 namespace {
 
-// Each thread keeps its own outcome, so a conversion on one thread never changes what
-// another thread reads right after its own conversion.
-thread_local int conversionResult = 0;
+// The process-wide outcome of the last conversion (last writer wins). The family's own code
+// reads outcomes from parseNumber, which hands each caller its own.
+std::atomic<int> conversionResult{0};
 
 std::mutex copyPathMutex;
 std::wstring copyPath;
@@ -125,26 +126,17 @@ wchar_t* heapWide(const std::wstring& text) {
     return copy;
 }
 
-int recordConversion(int result) {
-    conversionResult = result;
-    return result;
-}
-
 // The standard string-to-int conversion: leading blanks and a sign allowed, stops at the
 // first character that is not a digit, fails without digits or outside the int range.
-int convert(const char* input, int base) {
+int convert(const char* input, int base, int& outcome) {
     errno = 0;
     char* end = nullptr;
     long value = std::strtol(input, &end, base);
-    if (end == input) {
-        recordConversion(kResultNotNumber);
+    if (end == input || errno == ERANGE || value > INT_MAX || value < INT_MIN) {
+        outcome = kResultNotNumber;
         return 0;
     }
-    if (errno == ERANGE || value > INT_MAX || value < INT_MIN) {
-        recordConversion(kResultNotNumber);
-        return 0;
-    }
-    recordConversion(0);
+    outcome = 0;
     return static_cast<int>(value);
 }
 
@@ -425,33 +417,42 @@ std::u16string utf8ToUtf16(const char* text) {
 
 // ---- Numbers and encodings -----------------------------------------------------------
 
-int parseDecimal(const char* input, bool digitsOnly) {
+int parseNumber(const char* input, int base, bool digitsOnly, int* outcome) {
+    int result = 0;
+    int value = 0;
     if (!input) {
-        recordConversion(kResultNullNumber);
-        return 0;
+        result = kResultNullNumber;
+    } else {
+        bool digits = true;
+        if (digitsOnly)
+            for (const char* p = input[0] == '-' ? input + 1 : input; *p && digits; ++p)
+                digits = *p >= '0' && *p <= '9';
+        if (digits)
+            value = convert(input, base, result);
+        else
+            result = kResultNotNumber;
     }
-    if (digitsOnly) {
-        const char* p = input[0] == '-' ? input + 1 : input;
-        for (; *p; ++p) {
-            if (*p < '0' || *p > '9') {
-                recordConversion(kResultNotNumber);
-                return 0;
-            }
-        }
-    }
-    return convert(input, 10);
+    if (outcome) *outcome = result;
+    return value;
+}
+
+int parseDecimal(const char* input, bool digitsOnly) {
+    int outcome = 0;
+    const int value = parseNumber(input, 10, digitsOnly, &outcome);
+    conversionResult.store(outcome);
+    return value;
 }
 
 int parseHex(const char* input) {
-    if (!input) {
-        recordConversion(kResultNullNumber);
-        return 0;
-    }
-    return convert(input, 16);
+    int outcome = 0;
+    const int value = parseNumber(input, 16, false, &outcome);
+    conversionResult.store(outcome);
+    return value;
 }
 
 bool lastConversionFailed() {
-    return conversionResult == kResultNotNumber || conversionResult == kResultNullNumber;
+    const int outcome = conversionResult.load();
+    return outcome == kResultNotNumber || outcome == kResultNullNumber;
 }
 
 int lastConversionResult() {
@@ -565,14 +566,15 @@ int compareVersion(const char* inputVersionA, const char* inputVersionB) {
         for (int i = 0; i < count && result == 0; ++i)
             if (!*partsA[i] || !*partsB[i]) result = kResultEmptyVersionPart;
         for (int i = 0; i < count && result == 0; ++i) {
-            int a = parseDecimal(partsA[i], true);
-            if (lastConversionFailed()) {
+            int outcome = 0;
+            int a = parseNumber(partsA[i], 10, true, &outcome);
+            if (outcome != 0) {
                 logTextCompare(partsA[i], partsB[i]);
                 if (std::strcmp(partsA[i], partsB[i]) != 0) result = 2;
                 continue;
             }
-            int b = parseDecimal(partsB[i], true);
-            if (lastConversionFailed()) {
+            int b = parseNumber(partsB[i], 10, true, &outcome);
+            if (outcome != 0) {
                 if (std::strcmp(partsA[i], partsB[i]) != 0) {
                     logTextCompare(partsA[i], partsB[i]);
                     result = 2;

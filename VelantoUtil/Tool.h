@@ -46,9 +46,12 @@ std::u16string utf8ToUtf16(const char* text);
 
 // ---- Numbers and encodings -----------------------------------------------------------
 
+// The conversion with its own outcome (0, 61003 or 61004) for the caller alone.
+int parseNumber(const char* input, int base, bool digitsOnly, int* outcome);
+// The same, recording the outcome in the one process-wide variable (last writer wins).
 int parseDecimal(const char* input, bool digitsOnly);
 int parseHex(const char* input);
-// The outcome of this thread's last parseDecimal/parseHex was 61003 or 61004.
+// The outcome of the process's last parseDecimal/parseHex was 61003 or 61004.
 bool lastConversionFailed();
 int lastConversionResult();
 char* base64Encode(const unsigned char* bytes, std::size_t length);

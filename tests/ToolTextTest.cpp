@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -191,10 +192,33 @@ TEST(Conversions, ParseDecimalAndHex) {
     }
 }
 
-TEST(Conversions, OutcomeBelongsToTheCallingThread) {
+TEST(Conversions, OwnOutcomeAndSharedOutcome) {
+    int outcome = -1;
+    EXPECT_EQ(parseNumber("ff", 16, false, &outcome), 255);
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(parseNumber("12a", 10, true, &outcome), 0);
+    EXPECT_EQ(outcome, 61003);
+    EXPECT_EQ(parseNumber(nullptr, 10, false, &outcome), 0);
+    EXPECT_EQ(outcome, 61004);
+    // The shared outcome is the last one in the process; version comparison does not
+    // depend on it, so threads comparing at once do not disturb each other.
     parseDecimal("bad", true);
     std::thread([] { parseDecimal("5", true); }).join();
-    EXPECT_TRUE(lastConversionFailed());
+    EXPECT_FALSE(lastConversionFailed());
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                if (t % 2 ? compareVersion("1.0.a", "1.0.b") != 2
+                          : compareVersion("1.0.9", "1.0.10") != -1)
+                    ++wrong;
+                parseDecimal(t % 2 ? "x" : "1", true);
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(Encodings, Base64) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,31 @@ void closeLogLock(LogLock* lock);
 // the threads of this process.
 void acquireLogLock(LogLock* lock);
 void releaseLogLock(LogLock* lock);
+
+// ---- Per-user message channels (a program's hidden receiver window) --------------------
+
+constexpr int kChannelMessage = 1;       // bytes: the envelope text with its terminator
+constexpr int kChannelSessionChange = 2; // bytes: the session-change code, 4 bytes
+
+struct ChannelFrame {
+    int kind = 0;
+    std::string bytes;
+};
+
+struct ChannelServer;
+enum class ChannelOpen { Opened, AlreadyServed, Failed };
+// Creates the user's channel of that name; AlreadyServed when a live receiver has it.
+ChannelServer* openChannel(const std::string& name, ChannelOpen& outcome);
+// Hands each frame from a sender of this user to the handler, one at a time; the sender's
+// call returns after the handler has returned. Runs until the channel is closed.
+void serveChannel(ChannelServer* channel, const std::function<void(const ChannelFrame&)>& handler);
+void closeChannel(ChannelServer* channel);
+bool channelExists(const std::string& name);
+// Sends one frame and waits until the receiver has handled it; false when there is none.
+bool sendChannelFrame(const std::string& name, int kind, const std::string& bytes);
+
+// Ends the process at once with the exit code.
+[[noreturn]] void exitProcess(int code);
 
 // ---- Identity, time, randomness, system facts ----------------------------------------
 

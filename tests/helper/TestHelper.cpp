@@ -6,7 +6,13 @@
 //                                      HOLD ms; end 0 when taken, 3 when not
 //   log PREFIX COUNT                   switch logging on and write COUNT records
 //   selfdelete                         schedule the deletion of this program file
+//   receive CHANNEL MARKER FINAL SLEEP run a message receiver on CHANNEL; handlers append
+//                                      their name to MARKER; FINAL 1 registers a final
+//                                      function (which ends it), SLEEP 1 a sleep-mode flag (its
+//                                      changes are appended too); ends by itself after 30 s (exit
+//                                      5)
 #include "VelantoUtil/Log.h"
+#include "VelantoUtil/Message.h"
 #include "VelantoUtil/Tool.h"
 
 #include <chrono>
@@ -19,6 +25,48 @@
 
 static void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+static std::string markerPath;
+static unsigned char sleeping = 0;
+
+static void mark(const char* what) {
+    std::ofstream(markerPath, std::ios::app) << what << "\n";
+}
+static void onStart() {
+    mark("start");
+}
+static void onStop() {
+    mark("stop");
+}
+static void onRestart() {
+    mark("restart");
+}
+// Like the programs' own final functions, it ends the program.
+static void onFinal() {
+    mark("final");
+    std::_Exit(0);
+}
+
+static int receive(const char* channel, const char* marker, bool final, bool sleepFlag) {
+    markerPath = marker;
+    setLog("Receiver");
+    startFunction = onStart;
+    stopFunction = onStop;
+    restartFunction = onRestart;
+    if (final) finalFunction = onFinal;
+    if (sleepFlag) sleepModeFlag = &sleeping;
+    startMessageReceiver(channel);
+    mark("ready");
+    unsigned char seen = 0;
+    for (int i = 0; i < 3000; ++i) {
+        if (sleepFlag && sleeping != seen) {
+            seen = sleeping;
+            mark(seen ? "sleep:1" : "sleep:0");
+        }
+        sleepMs(10);
+    }
+    return 5;
 }
 
 int main(int argc, char** argv) {
@@ -52,6 +100,8 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (mode == "receive" && argc == 6)
+        return receive(argv[2], argv[3], std::atoi(argv[4]) == 1, std::atoi(argv[5]) == 1);
     if (mode == "selfdelete") {
         selfDelete();
         return 0;

@@ -22,10 +22,8 @@ struct LogLock {
     int fd = -1;
 };
 
-namespace {
-
 // Per-user runtime objects live in the user's runtime folder, private to the user.
-std::string runtimeDir() {
+std::string runtimeFolder() {
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
     std::string dir;
     if (xdg && *xdg) {
@@ -37,6 +35,8 @@ std::string runtimeDir() {
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return std::string();
     return dir;
 }
+
+namespace {
 
 std::string fileSafe(const std::string& name) {
     std::string safe = name;
@@ -63,7 +63,7 @@ LogLock gLogLock;
 } // namespace
 
 NamedMutex* acquireNamedMutex(const std::string& name, std::uint32_t timeoutMs) {
-    std::string dir = runtimeDir();
+    std::string dir = runtimeFolder();
     if (dir.empty()) return nullptr;
     std::string path = dir + "/" + fileSafe(name) + ".lock";
     // Each acquisition has its own descriptor, so two threads contend as on Windows.
