@@ -3,11 +3,15 @@
 #include "VelantoUtil/AES.h"
 #include "VelantoUtil/Json.h"
 #include "VelantoUtil/Log.h"
+#include "VelantoUtil/Message.h"
+#include "VelantoUtil/platform/Platform.h"
 #include "VelantoUtil/Tool.h"
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -91,6 +95,35 @@ void BM_AesRoundTrip1KiB(benchmark::State& state) {
 }
 BENCHMARK(BM_AesRoundTrip1KiB);
 
+std::atomic<int> started{0};
+void onStart() { ++started; }
+
+// An instruction to a live receiver (here in this process): the window half's round trip
+// plus the lock-mode half, which holds its mutex for about 100 ms by design.
+void BM_SendInstruction(benchmark::State& state) {
+    static bool receiving = [] {
+        startFunction = onStart;
+        startMessageReceiver("BenchChannel");
+        return true;
+    }();
+    benchmark::DoNotOptimize(receiving);
+    for (auto _ : state) sendInstruction("BenchChannel", kInstructionStart);
+}
+BENCHMARK(BM_SendInstruction)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The window half alone: one sealed envelope delivered, verified, acted on and acknowledged.
+void BM_ChannelRoundTrip(benchmark::State& state) {
+    for (auto _ : state) {
+        VelantoMessage* message = buildMessage("Bench", "BenchChannel", kInstructionStart);
+        char* envelope = formatEnvelope(message);
+        platform::sendChannelFrame("BenchChannel", platform::kChannelMessage,
+                                   std::string(envelope, std::strlen(envelope) + 1));
+        std::free(envelope);
+        freeMessage(message);
+    }
+}
+BENCHMARK(BM_ChannelRoundTrip)->UseRealTime();
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -101,6 +134,8 @@ int main(int argc, char** argv) {
     fs::create_directories(gSandbox + "/tmp");
     setenv("VELANTO_ROOT", (gSandbox + "/root").c_str(), 1);
     setenv("TMPDIR", (gSandbox + "/tmp").c_str(), 1);
+    fs::create_directories(gSandbox + "/run");
+    setenv("XDG_RUNTIME_DIR", (gSandbox + "/run").c_str(), 1);
     std::ofstream(gSandbox + "/root/etc/KestovaQvCAPIVelanto.ini")
         << "[KestovaQvCAPIVelanto]\nLog File=" << gSandbox << "/bench.log\nLog Level=5\n";
 
