@@ -160,6 +160,31 @@ bool channelExists(const std::string& name);
 // Sends one frame and waits until the receiver has handled it; false when there is none.
 bool sendChannelFrame(const std::string& name, int kind, const std::string& bytes);
 
+// ---- Crash handling ---------------------------------------------------------------------
+
+struct CrashInfo {
+    int signal = 0;
+    const void* address = nullptr; // the faulting address
+    const void* context = nullptr; // the machine context at the fault
+};
+using CrashFilter = void (*)(const CrashInfo* info);
+
+// Hands fatal faults (segmentation, bus, illegal instruction, arithmetic, abort) to filter,
+// on a stack of its own; once it returns, the fault's default action follows.
+bool installCrashFilter(CrashFilter filter);
+
+// What a crash filter may call: each is async-signal-safe.
+struct CrashFile {
+    char path[512];
+};
+// The regular files in dir and its subfolders (full paths), at most capacity of them.
+int crashListFiles(const char* dir, CrashFile* out, int capacity);
+bool crashDeleteFile(const char* path);
+void crashSleep(unsigned seconds);
+long long crashUnixTime();
+// Writes a dump: a header, the signal, the faulting address, the registers and a backtrace.
+bool crashWriteDump(const char* path, const CrashInfo* info);
+
 // Ends the process at once with the exit code.
 [[noreturn]] void exitProcess(int code);
 

@@ -6,16 +6,20 @@
 //                                      HOLD ms; end 0 when taken, 3 when not
 //   log PREFIX COUNT                   switch logging on and write COUNT records
 //   selfdelete                         schedule the deletion of this program file
+//   crash DUMPDIR PREFIX               install the crash handler with a dump callback, then
+//                                      write through a null object's field
 //   receive CHANNEL MARKER FINAL SLEEP run a message receiver on CHANNEL; handlers append
 //                                      their name to MARKER; FINAL 1 registers a final
 //                                      function (which ends it), SLEEP 1 a sleep-mode flag (its
 //                                      changes are appended too); ends by itself after 30 s (exit
 //                                      5)
+#include "Velanto/Zm/Forensic.h"
 #include "VelantoUtil/Log.h"
 #include "VelantoUtil/Message.h"
 #include "VelantoUtil/Tool.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -102,6 +106,19 @@ int main(int argc, char** argv) {
     }
     if (mode == "receive" && argc == 6)
         return receive(argv[2], argv[3], std::atoi(argv[4]) == 1, std::atoi(argv[5]) == 1);
+    if (mode == "crash" && argc == 4) {
+        using namespace Zm::OS::Win32::Forensic;
+        auto& handler = Detail::ExceptionHandler::instance();
+        handler.install(std::make_unique<Detail::ExceptionHandler::UEF>());
+        handler.registerCallback(
+            std::make_unique<CrashDumpCallBack>(3, Zm::OS::Win32::utf8ToWide(argv[2]), argv[3]),
+            Detail::ExceptionHandler::WithInfo);
+        // A field of a null object: the same fault, out of the undefined-behaviour checker's
+        // sight (it would stop the program before the fault).
+        volatile std::uintptr_t address = 8;
+        *reinterpret_cast<volatile int*>(address) = 1;
+        return 0;
+    }
     if (mode == "selfdelete") {
         selfDelete();
         return 0;
