@@ -437,6 +437,11 @@ void startMessageReceiver(const char* channel) {
     const std::string name = text(channel);
     std::thread([name] { receiverWindowThread(name.c_str()); }).detach();
     std::thread([name] { lockModeThread(name.c_str()); }).detach();
+    // Where the session manager can be reached, lock and unlock arrive as session changes.
+    if (isLogEnabled())
+        logNormal("Session watcher: ", platform::startSessionWatcher(name) ? "Active" : "Inactive");
+    else
+        platform::startSessionWatcher(name);
     if (getOsDescriptor() & 0x1) {
         logNormal("IPC mode: ", "Windows API mode");
     } else {

@@ -185,6 +185,11 @@ long long crashUnixTime();
 // Writes a dump: a header, the signal, the faulting address, the registers and a backtrace.
 bool crashWriteDump(const char* path, const CrashInfo* info);
 
+// Feeds the desktop session's lock, unlock and activity changes to the channel as
+// session-change frames, on a thread of its own; false when the session manager cannot be
+// reached (the channel still takes frames from elsewhere).
+bool startSessionWatcher(const std::string& channel);
+
 // Ends the process at once with the exit code.
 [[noreturn]] void exitProcess(int code);
 
