@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+#include <utility>
 
 namespace {
 
@@ -256,18 +257,14 @@ void releaseSession(int slot) {
         return;
     }
     s.browserMode = 0;
-    logNormal("Release Session id: ", s.sessionId);
-    freeZeroed(s.sessionId);
-    s.sessionId = nullptr;
-    logNormal("Release AdapterName: ", s.comName);
-    freeZeroed(s.comName);
-    s.comName = nullptr;
-    logNormal("Release Adapter Version: ", s.libVersion);
-    freeZeroed(s.libVersion);
-    s.libVersion = nullptr;
-    logNormal("Release Installer Version: ", s.installerVersion);
-    freeZeroed(s.installerVersion);
-    s.installerVersion = nullptr;
+    for (auto [key, text] : {std::pair<const char*, char**>{"Release Session id: ", &s.sessionId},
+                             {"Release AdapterName: ", &s.comName},
+                             {"Release Adapter Version: ", &s.libVersion},
+                             {"Release Installer Version: ", &s.installerVersion}}) {
+        logNormal(key, *text);
+        freeZeroed(*text);
+        *text = nullptr;
+    }
 
     if (s.callJsonMapMethod) {
         JsonMap* notice = newJsonMap();

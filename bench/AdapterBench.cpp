@@ -1,6 +1,7 @@
 // One call through the adapter's map entry point on an initialised adapter, against the
 // reference component. Run: build/bin/velanto_adapter_bench
 #include "AdapterProject/AdapterProject.h"
+#include "BenchSandbox.h"
 #include "Component/SigningComponent.h"
 #include "VelantoUtil/Json.h"
 #include "VelantoUtil/platform/Platform.h"
@@ -42,19 +43,9 @@ BENCHMARK(BM_AdapterNameModeCall);
 } // namespace
 
 int main(int argc, char** argv) {
-    char pattern[] = "/tmp/velanto-bench-XXXXXX";
-    if (!mkdtemp(pattern)) return 2;
-    const std::string sandbox = pattern;
-    setenv("VELANTO_ROOT", sandbox.c_str(), 1);
-    setenv("TMPDIR", sandbox.c_str(), 1);
-    std::string self;
-    platform::programPath(self);
-    const std::string lib = fs::path(self).parent_path().parent_path().string() + "/lib";
-    const std::string registered = "/opt/KestovaQvCAPIVelanto/Component/KestovaSigningComponent.so";
-    fs::create_directories(fs::path(sandbox + registered).parent_path());
-    fs::copy_file(lib + "/KestovaSigningComponent.so", sandbox + registered);
-    registerInprocServer(CLSID_SigningComponent, registered);
-    void* adapter = platform::loadLibrary(lib + "/KestovaCAPIATLAdapter.so");
+    BenchSandbox sandbox;
+    void* adapter =
+        platform::loadLibrary(sandbox.root + "/program/Kestova/KestovaCAPIATLAdapter.so");
     callJsonMapMethod = reinterpret_cast<CallJsonMapMethodFunction>(
         platform::findSymbol(adapter, "callJsonMapMethod"));
     if (!callJsonMapMethod) return 3;
@@ -62,6 +53,5 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    fs::remove_all(sandbox);
     return 0;
 }

@@ -96,7 +96,9 @@ void BM_AesRoundTrip1KiB(benchmark::State& state) {
 BENCHMARK(BM_AesRoundTrip1KiB);
 
 std::atomic<int> started{0};
-void onStart() { ++started; }
+void onStart() {
+    ++started;
+}
 
 // An instruction to a live receiver (here in this process): the window half's round trip
 // plus the lock-mode half, which holds its mutex for about 100 ms by design.
@@ -107,7 +109,8 @@ void BM_SendInstruction(benchmark::State& state) {
         return true;
     }();
     benchmark::DoNotOptimize(receiving);
-    for (auto _ : state) sendInstruction("BenchChannel", kInstructionStart);
+    for (auto _ : state)
+        sendInstruction("BenchChannel", kInstructionStart);
 }
 BENCHMARK(BM_SendInstruction)->Unit(benchmark::kMillisecond)->UseRealTime();
 

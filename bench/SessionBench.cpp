@@ -1,6 +1,6 @@
 // The dispatcher: opening a session (copy + load + component creation + unlock + version)
 // and an echo on an open session. Run: build/bin/velanto_session_bench
-#include "Component/SigningComponent.h"
+#include "BenchSandbox.h"
 #include "VelantoSession/VelantoSession.h"
 #include "VelantoUtil/Json.h"
 #include "VelantoUtil/platform/Platform.h"
@@ -58,28 +58,13 @@ BENCHMARK(BM_EchoOnOpenSession);
 } // namespace
 
 int main(int argc, char** argv) {
-    char pattern[] = "/tmp/velanto-bench-XXXXXX";
-    if (!mkdtemp(pattern)) return 2;
-    const std::string sandbox = pattern;
-    setenv("VELANTO_ROOT", sandbox.c_str(), 1);
-    setenv("TMPDIR", sandbox.c_str(), 1);
-    std::string self;
-    platform::programPath(self);
-    const std::string lib = fs::path(self).parent_path().parent_path().string() + "/lib";
-    const std::string registered = "/opt/KestovaQvCAPIVelanto/Component/KestovaSigningComponent.so";
-    fs::create_directories(fs::path(sandbox + registered).parent_path());
-    fs::copy_file(lib + "/KestovaSigningComponent.so", sandbox + registered);
-    registerInprocServer(CLSID_SigningComponent, registered);
-    fs::create_directories(sandbox + "/program/Kestova");
-    fs::copy_file(lib + "/KestovaCAPIATLAdapter.so",
-                  sandbox + "/program/Kestova/KestovaCAPIATLAdapter.so");
-    initSessionModule((sandbox + "/data/KestovaQvCAPIVelanto").c_str(),
-                      (sandbox + "/program").c_str());
+    BenchSandbox sandbox;
+    initSessionModule((sandbox.root + "/data/KestovaQvCAPIVelanto").c_str(),
+                      (sandbox.root + "/program").c_str());
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     releaseAllSessions();
-    fs::remove_all(sandbox);
     return 0;
 }

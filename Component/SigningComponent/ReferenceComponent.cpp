@@ -149,13 +149,17 @@ std::string storeFolder() {
     return data + "/KestovaSigningComponent/certs";
 }
 
+// The properties' storage and accessors come from the member table.
+#define VELANTO_FIELD_TEXT BSTR
+#define VELANTO_FIELD_INT int
+#define VELANTO_NO_METHOD(...)
+
 class ReferenceComponent final : public SigningComponentBase<ReferenceComponent> {
   public:
     ~ReferenceComponent() {
-        SysFreeString(hashAlgorithm_);
-        SysFreeString(providerName_);
-        SysFreeString(friendlyName_);
-        SysFreeString(subjectAltName_);
+#define VELANTO_RELEASE(getOrder, putOrder, name, ...) release(property_##name);
+        VELANTO_SIGNING_MEMBERS(VELANTO_NO_METHOD, VELANTO_RELEASE)
+#undef VELANTO_RELEASE
     }
 
     // Every member without an overload below.
@@ -165,57 +169,16 @@ class ReferenceComponent final : public SigningComponentBase<ReferenceComponent>
         return E_NOTIMPL;
     }
 
-    // ---- Properties ----
-    HRESULT invoke(SigningMember<SigningOrder::get_HashAlgorithm>, BSTR* v) {
-        return get(hashAlgorithm_, v);
+    // ---- Properties: each stores what its put accessor was given ----
+#define VELANTO_ACCESSORS(getOrder, putOrder, name, kind, ...)                                     \
+    HRESULT invoke(SigningMember<getOrder>, VELANTO_FIELD_##kind* value) {                         \
+        return get(property_##name, value);                                                        \
+    }                                                                                              \
+    HRESULT invoke(SigningMember<putOrder>, VELANTO_FIELD_##kind value) {                          \
+        return put(property_##name, value);                                                        \
     }
-    HRESULT invoke(SigningMember<SigningOrder::put_HashAlgorithm>, BSTR v) {
-        return put(hashAlgorithm_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::get_providerType>, int* v) {
-        return get(providerType_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::put_providerType>, int v) {
-        return put(providerType_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::get_providerName>, BSTR* v) {
-        return get(providerName_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::put_providerName>, BSTR v) {
-        return put(providerName_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::get_KeySpec>, int* v) { return get(keySpec_, v); }
-    HRESULT invoke(SigningMember<SigningOrder::put_KeySpec>, int v) { return put(keySpec_, v); }
-    HRESULT invoke(SigningMember<SigningOrder::get_GenKeyFlags>, int* v) {
-        return get(genKeyFlags_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::put_GenKeyFlags>, int v) {
-        return put(genKeyFlags_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::get_DeleteRequestCert>, int* v) {
-        return get(deleteRequestCert_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::put_DeleteRequestCert>, int v) {
-        return put(deleteRequestCert_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::get_WriteCertToCSP>, int* v) {
-        return get(writeCertToCsp_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::put_WriteCertToCSP>, int v) {
-        return put(writeCertToCsp_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::get_friendlyName>, BSTR* v) {
-        return get(friendlyName_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::put_friendlyName>, BSTR v) {
-        return put(friendlyName_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::get_SubjectAltName>, BSTR* v) {
-        return get(subjectAltName_, v);
-    }
-    HRESULT invoke(SigningMember<SigningOrder::put_SubjectAltName>, BSTR v) {
-        return put(subjectAltName_, v);
-    }
+    VELANTO_SIGNING_MEMBERS(VELANTO_NO_METHOD, VELANTO_ACCESSORS)
+#undef VELANTO_ACCESSORS
 
     // ---- Version and error ----
     HRESULT invoke(SigningMember<SigningOrder::GetErrorCode>, int* result) {
@@ -469,16 +432,18 @@ class ReferenceComponent final : public SigningComponentBase<ReferenceComponent>
         return S_OK;
     }
 
+    static void release(BSTR& value) {
+        SysFreeString(value);
+    }
+    static void release(int&) {}
+
     int error_ = kOk;
-    BSTR hashAlgorithm_ = nullptr;
-    BSTR providerName_ = nullptr;
-    BSTR friendlyName_ = nullptr;
-    BSTR subjectAltName_ = nullptr;
-    int providerType_ = 0;
-    int keySpec_ = 0;
-    int genKeyFlags_ = 0;
-    int deleteRequestCert_ = 0;
-    int writeCertToCsp_ = 0;
+#define VELANTO_FIELD(getOrder, putOrder, name, kind, ...) VELANTO_FIELD_##kind property_##name{};
+    VELANTO_SIGNING_MEMBERS(VELANTO_NO_METHOD, VELANTO_FIELD)
+#undef VELANTO_FIELD
+#undef VELANTO_NO_METHOD
+#undef VELANTO_FIELD_INT
+#undef VELANTO_FIELD_TEXT
 };
 
 } // namespace

@@ -189,12 +189,10 @@ bool readTextFile(const std::string& path, std::string& out) {
     return true;
 }
 
-bool writeTextFile(const std::string& path, const std::string& text, bool append) {
-    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
-    int fd = open(path.c_str(), flags, 0666);
-    if (fd < 0) return false;
-    const char* data = text.data();
-    size_t left = text.size();
+// Writes all bytes, then closes the descriptor; false when either failed.
+static bool writeAndClose(int fd, const std::string& bytes) {
+    const char* data = bytes.data();
+    size_t left = bytes.size();
     bool ok = true;
     while (left > 0) {
         ssize_t n = write(fd, data, left);
@@ -207,6 +205,12 @@ bool writeTextFile(const std::string& path, const std::string& text, bool append
         left -= static_cast<size_t>(n);
     }
     return close(fd) == 0 && ok;
+}
+
+bool writeTextFile(const std::string& path, const std::string& text, bool append) {
+    int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    int fd = open(path.c_str(), flags, 0666);
+    return fd >= 0 && writeAndClose(fd, text);
 }
 
 bool fileSize(const std::string& path, std::uint64_t& size) {
@@ -224,20 +228,7 @@ bool copyFile(const std::string& from, const std::string& to, bool failIfExists)
     mode_t mode = stat(from.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
     int fd = open(to.c_str(), flags, mode);
     if (fd < 0) return false;
-    const char* data = bytes.data();
-    size_t left = bytes.size();
-    bool ok = true;
-    while (left > 0) {
-        ssize_t n = write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        data += n;
-        left -= static_cast<size_t>(n);
-    }
-    ok = close(fd) == 0 && ok;
+    const bool ok = writeAndClose(fd, bytes);
     if (!ok) unlink(to.c_str());
     return ok;
 }
