@@ -39,10 +39,12 @@ class DispatchTest : public ::testing::Test {
         install("VelantoTestAdapterMap.so", "Test", "Map");
         install("VelantoTestAdapterString.so", "Test", "StringOnly");
         install("VelantoTestAdapterNone.so", "Test", "None");
-        const std::string component = rootDir() + "/opt/test/TestComponent.so";
-        fs::create_directories(fs::path(component).parent_path());
-        fs::copy_file(libDir() + "/VelantoTestComponent.so", component);
-        ASSERT_TRUE(registerInprocServer(CLSID_SigningComponent, "/opt/test/TestComponent.so"));
+        // The reference component, installed and registered as its installer does.
+        const std::string registered =
+            "/opt/KestovaQvCAPIVelanto/Component/KestovaSigningComponent.so";
+        fs::create_directories(fs::path(rootDir() + registered).parent_path());
+        fs::copy_file(libDir() + "/KestovaSigningComponent.so", rootDir() + registered);
+        ASSERT_TRUE(registerInprocServer(CLSID_SigningComponent, registered));
         initSessionModule(data.c_str(), program.c_str());
     }
     void TearDown() override { releaseAllSessions(); }
@@ -266,19 +268,19 @@ TEST_F(DispatchTest, ValueStoreAndAdapterCalls) {
 
     // Any other name goes to the adapter, whose answer is passed through unchanged.
     EXPECT_EQ(on({{"FunctionName", "GetErrorCode"}, {"VelantoFunctionIndex", "24"}}),
-              (Answer{{"result", "7"}}));
+              (Answer{{"result", "0"}}));
     EXPECT_EQ(on({{"FunctionName", "NoSuchFunction"}}), (Answer{{"result", "61005"}}));
     EXPECT_EQ(on({{"FunctionName", "Qv_GETVersion"}, {"flag", "0"}, {"hide_result", "true"}}),
-              (Answer{{"result", "Qv_GETVersion:ok"}}));
-    EXPECT_TRUE(log.contains(" Component result: ****************\n"));
-    EXPECT_TRUE(log.contains(" Component result: 7\n"));
+              (Answer{{"result", "1.0.0.1"}}));
+    EXPECT_TRUE(log.contains(" Component result: *******\n"));
+    EXPECT_TRUE(log.contains(" Component result: 0\n"));
 
     // Window raising runs around the adapter call when the page asks for it.
     EXPECT_EQ(on({{"FunctionName", "GetErrorCode"}, {"topuidetect", "true"}}),
-              (Answer{{"result", "7"}}));
+              (Answer{{"result", "0"}}));
     EXPECT_TRUE(log.contains("[T][Normal] Set top component UI: Enable\n"));
     EXPECT_EQ(on({{"FunctionName", "GetErrorCode"}, {"topuialldetect", "true"}}),
-              (Answer{{"result", "7"}}));
+              (Answer{{"result", "0"}}));
     EXPECT_TRUE(log.contains("[T][Normal] Set top all system UI: Enable\n"));
 }
 
@@ -293,9 +295,18 @@ TEST_F(DispatchTest, FullTableEvictsTheOldest) {
     EXPECT_EQ(findOldestSession(), 0);
     EXPECT_EQ(call(opening("Echo"))["result"], "0");
     EXPECT_EQ(openSessions(), 32);
-    EXPECT_EQ(findSession(first.c_str()), -1); // evicted
+    EXPECT_EQ(findSession(first.c_str()), -1); // evicted: unloaded, its copy deleted
     EXPECT_TRUE(log.contains("[T][Warning] Velanto slot is full, release the oldest one\n"));
+    EXPECT_TRUE(log.contains("[T][Normal] Release adapter state: Success\n"));
+    EXPECT_TRUE(log.contains("[T][Normal] Delete adapter state: Success\n"));
     EXPECT_EQ(findOldestSession(), 1);
+    // The evicted page's next call opens a session again under its old identifier.
+    auto again = opening("Echo");
+    again["SessionId"] = first;
+    EXPECT_EQ(
+        call(again),
+        (Answer{{"LibVersion", "1,0,20,521"}, {"ServerVersion", "1.0.23.0510"}, {"result", "0"}}));
+    EXPECT_EQ(findSession(first.c_str()), 1); // in the slot of the next oldest, now evicted
 
     releaseAllSessions();
     EXPECT_EQ(openSessions(), 0);
