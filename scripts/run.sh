@@ -7,7 +7,7 @@ bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build
 rm -rf build/stage
-DESTDIR="$PWD/build/stage" cmake --install build >/dev/null
+DESTDIR="$PWD/build/stage" cmake --install build --strip >/dev/null
 
 echo
 echo "Built programs (build/bin):"
