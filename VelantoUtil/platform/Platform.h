@@ -190,6 +190,11 @@ bool crashWriteDump(const char* path, const CrashInfo* info);
 // reached (the channel still takes frames from elsewhere).
 bool startSessionWatcher(const std::string& channel);
 
+// Keeps the process out of core dumps and away from other processes' debuggers.
+bool markNotDumpable();
+// A debugger or tracer is attached to this process.
+bool tracerAttached();
+
 // Ends the process at once with the exit code.
 [[noreturn]] void exitProcess(int code);
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <time.h>
 #include <unistd.h>
@@ -55,6 +56,17 @@ bool randomBytes(void* buffer, std::size_t length) {
 // The narrow code page of a Linux desktop is UTF-8.
 std::string systemCodePageToUtf8(const std::string& narrow) {
     return narrow;
+}
+
+bool markNotDumpable() {
+    return prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0;
+}
+
+bool tracerAttached() {
+    std::string status;
+    if (!readTextFile("/proc/self/status", status)) return false;
+    const std::size_t at = status.find("TracerPid:");
+    return at != std::string::npos && std::atoi(status.c_str() + at + 10) != 0;
 }
 
 // Linux is none of the Windows versions the descriptor names.
