@@ -5,7 +5,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libjsmn-dev nettle-dev libgnutls28-dev libx11-dev libxres-dev libfmt-dev
-  libsystemd-dev
+  libsystemd-dev libmicrohttpd-dev curl
   xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )

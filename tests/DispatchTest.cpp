@@ -3,6 +3,7 @@
 #include "Component/SigningComponent.h"
 #include "LogCapture.h"
 #include "Sandbox.h"
+#include "SessionSandbox.h"
 #include "VelantoSession/VelantoSession.h"
 #include "VelantoUtil/Json.h"
 #include "VelantoUtil/Tool.h"
@@ -24,35 +25,14 @@ namespace {
 
 const char kOrigin[] = "https://shop.example.org";
 
-std::string libDir() {
-    return fs::path(binDir()).parent_path().string() + "/lib";
-}
-
 using Answer = std::map<std::string, std::string>;
 
 class DispatchTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        program = sandboxDir() + "/program";
-        data = sandboxDir() + "/data/KestovaQvCAPIVelanto";
-        install("KestovaCAPIATLAdapter.so", "Kestova", "KestovaCAPIATLAdapter");
-        install("VelantoTestAdapterMap.so", "Test", "Map");
-        install("VelantoTestAdapterString.so", "Test", "StringOnly");
-        install("VelantoTestAdapterNone.so", "Test", "None");
-        // The reference component, installed and registered as its installer does.
-        const std::string registered =
-            "/opt/KestovaQvCAPIVelanto/Component/KestovaSigningComponent.so";
-        fs::create_directories(fs::path(rootDir() + registered).parent_path());
-        fs::copy_file(libDir() + "/KestovaSigningComponent.so", rootDir() + registered);
-        ASSERT_TRUE(registerInprocServer(CLSID_SigningComponent, registered));
-        initSessionModule(data.c_str(), program.c_str());
-    }
-    void TearDown() override { releaseAllSessions(); }
-
-    void install(const char* built, const char* folder, const char* name) {
-        fs::create_directories(program + "/" + folder);
-        fs::copy_file(libDir() + "/" + built, program + "/" + folder + "/" + name + ".so",
-                      fs::copy_options::overwrite_existing);
+        sandbox.install("VelantoTestAdapterMap.so", "Test", "Map");
+        sandbox.install("VelantoTestAdapterString.so", "Test", "StringOnly");
+        sandbox.install("VelantoTestAdapterNone.so", "Test", "None");
     }
 
     // One call: members become the request; the answer comes back decoded.
@@ -84,8 +64,10 @@ class DispatchTest : public ::testing::Test {
         return open;
     }
 
-    std::string program, data;
     LogCapture log;
+    SessionSandbox sandbox;
+    const std::string& program = sandbox.program;
+    const std::string& data = sandbox.data;
 };
 
 } // namespace
