@@ -32,8 +32,9 @@ int processId = 0;
 // request at a time is processed, whichever daemon thread it arrived on.
 std::mutex processing;
 
-const MHD_ValueKind kEveryKind = static_cast<MHD_ValueKind>(
-    MHD_HEADER_KIND | MHD_COOKIE_KIND | MHD_GET_ARGUMENT_KIND | MHD_POSTDATA_KIND | MHD_FOOTER_KIND);
+const MHD_ValueKind kEveryKind =
+    static_cast<MHD_ValueKind>(MHD_HEADER_KIND | MHD_COOKIE_KIND | MHD_GET_ARGUMENT_KIND |
+                               MHD_POSTDATA_KIND | MHD_FOOTER_KIND);
 
 const char* header(MHD_Connection* connection, const char* name) {
     return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
@@ -122,7 +123,8 @@ MHD_Result processPost(MHD_Connection* connection, RequestContext* request) {
         return result;
     };
 
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_PROTOCOL);
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_PROTOCOL);
     if (!info) {
         logWarning("", "Get connection information error");
         answer = resultOnly(answer, kResultNoConnectionInfo);
@@ -131,7 +133,8 @@ MHD_Result processPost(MHD_Connection* connection, RequestContext* request) {
     switch (static_cast<int>(info->protocol)) {
     case GNUTLS_TLS1_0:
     case GNUTLS_TLS1_1:
-        logWarning("Insecure connection: ", info->protocol == GNUTLS_TLS1_0 ? "TLS 1.0" : "TLS 1.1");
+        logWarning("Insecure connection: ",
+                   info->protocol == GNUTLS_TLS1_0 ? "TLS 1.0" : "TLS 1.1");
         return finish(MHD_NO);
     case GNUTLS_TLS1_2:
         logNormal("TLS version: ", "TLS 1.2");
@@ -221,7 +224,9 @@ MHD_Result processPost(MHD_Connection* connection, RequestContext* request) {
 
 } // namespace
 
-void setFrontEndProcessId(int id) { processId = id; }
+void setFrontEndProcessId(int id) {
+    processId = id;
+}
 
 MHD_Result handleRequest(void*, MHD_Connection* connection, const char*, const char* method,
                          const char*, const char* uploadData, std::size_t* uploadDataSize,
@@ -251,10 +256,16 @@ MHD_Result handleRequest(void*, MHD_Connection* connection, const char*, const c
     }
     if (post && request->kind == 1) {
         if (*uploadDataSize != 0) {
+            // A malformed body stops the post processor; the call then has no "Parameter"
+            // and ends without an answer.
             MHD_post_process(request->postProcessor, uploadData, *uploadDataSize);
             *uploadDataSize = 0;
             return MHD_YES;
         }
+        // The upload is complete: ending the post processor hands over the last value, which
+        // a URL-encoded body only completes at its end.
+        if (request->postProcessor) MHD_destroy_post_processor(request->postProcessor);
+        request->postProcessor = nullptr;
         return processPost(connection, request);
     }
     if (std::strcmp(method, "OPTIONS") == 0) {
@@ -284,7 +295,8 @@ MHD_Result collectParameter(void* cls, MHD_ValueKind, const char* key, const cha
 void requestCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
     auto* request = static_cast<RequestContext*>(*context);
     if (!request) return;
-    if (request->kind == 1 && request->postProcessor) MHD_destroy_post_processor(request->postProcessor);
+    if (request->kind == 1 && request->postProcessor)
+        MHD_destroy_post_processor(request->postProcessor);
     secureZero(&request->body[0], request->body.size());
     delete request;
     *context = nullptr;
@@ -298,7 +310,8 @@ MHD_Result acceptLoopbackOnly(void*, const sockaddr* address, socklen_t length) 
     std::string text;
     if (address) {
         const auto* bytes = reinterpret_cast<const signed char*>(address->sa_data);
-        for (int i = 0; i < 14; ++i) text += (i ? "." : "") + std::to_string(bytes[i]);
+        for (int i = 0; i < 14; ++i)
+            text += (i ? "." : "") + std::to_string(bytes[i]);
     }
     logWarning("Illegal connection ip: ", text.c_str());
     return MHD_NO;

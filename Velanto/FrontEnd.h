@@ -16,12 +16,12 @@ constexpr int kResultNoOrigin = 61012;
 // The process id handed to the dispatcher with every call.
 void setFrontEndProcessId(int processId);
 
-MHD_Result handleRequest(void* cls, MHD_Connection* connection, const char* url,
-                         const char* method, const char* version, const char* uploadData,
-                         std::size_t* uploadDataSize, void** context);
+MHD_Result handleRequest(void* cls, MHD_Connection* connection, const char* url, const char* method,
+                         const char* version, const char* uploadData, std::size_t* uploadDataSize,
+                         void** context);
 MHD_Result collectParameter(void* cls, MHD_ValueKind kind, const char* key, const char* filename,
-                            const char* contentType, const char* transferEncoding,
-                            const char* data, std::uint64_t offset, std::size_t size);
+                            const char* contentType, const char* transferEncoding, const char* data,
+                            std::uint64_t offset, std::size_t size);
 void requestCompleted(void* cls, MHD_Connection* connection, void** context,
                       MHD_RequestTerminationCode code);
 MHD_Result acceptLoopbackOnly(void* cls, const sockaddr* address, socklen_t length);

@@ -20,7 +20,8 @@ struct SessionSandbox {
         install("KestovaCAPIATLAdapter.so", "Kestova", "KestovaCAPIATLAdapter");
         const std::string registered =
             "/opt/KestovaQvCAPIVelanto/Component/KestovaSigningComponent.so";
-        std::filesystem::create_directories(std::filesystem::path(rootDir() + registered).parent_path());
+        std::filesystem::create_directories(
+            std::filesystem::path(rootDir() + registered).parent_path());
         std::filesystem::copy_file(libDir() + "/KestovaSigningComponent.so", rootDir() + registered,
                                    std::filesystem::copy_options::overwrite_existing);
         registerInprocServer(CLSID_SigningComponent, registered);
