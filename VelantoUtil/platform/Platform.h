@@ -195,6 +195,23 @@ bool markNotDumpable();
 // A debugger or tracer is attached to this process.
 bool tracerAttached();
 
+// ---- Named events (manual reset, pulsed) ----------------------------------------------
+
+struct NamedEvent;
+// Opens the user's event of that name for waiting; null when nobody created it.
+NamedEvent* openNamedEvent(const std::string& name);
+NamedEvent* createNamedEvent(const std::string& name);
+// Waits until the event is pulsed; false when the wait failed.
+bool waitNamedEvent(NamedEvent* event);
+bool pulseNamedEvent(const std::string& name);
+void closeNamedEvent(NamedEvent* event);
+
+// ---- Ports ------------------------------------------------------------------------------
+
+// The TCP sockets of the loopback family, as netstat-style lines:
+// "TCP 127.0.0.1:56435 0.0.0.0:0 LISTENING" or "TCP [::1]:56435 [::]:0 LISTENING".
+bool listTcpSockets(bool ipv6, std::string& lines);
+
 // Ends the process at once with the exit code.
 [[noreturn]] void exitProcess(int code);
 

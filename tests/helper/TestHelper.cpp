@@ -6,6 +6,8 @@
 //                                      HOLD ms; end 0 when taken, 3 when not
 //   log PREFIX COUNT                   switch logging on and write COUNT records
 //   selfdelete                         schedule the deletion of this program file
+//   send CHANNEL INSTRUCTION           send an instruction as the worker does
+//   pulse EVENT                        pulse a named event
 //   crash DUMPDIR PREFIX               install the crash handler with a dump callback, then
 //                                      write through a null object's field
 //   receive CHANNEL MARKER FINAL SLEEP run a message receiver on CHANNEL; handlers append
@@ -16,6 +18,7 @@
 #include "Velanto/Zm/Forensic.h"
 #include "VelantoUtil/Log.h"
 #include "VelantoUtil/Message.h"
+#include "VelantoUtil/platform/Platform.h"
 #include "VelantoUtil/Tool.h"
 
 #include <chrono>
@@ -106,6 +109,11 @@ int main(int argc, char** argv) {
     }
     if (mode == "receive" && argc == 6)
         return receive(argv[2], argv[3], std::atoi(argv[4]) == 1, std::atoi(argv[5]) == 1);
+    if (mode == "send" && argc == 4) {
+        setMessageSenderName("VelantoWorker");
+        return sendInstruction(argv[2], argv[3]) ? 0 : 1;
+    }
+    if (mode == "pulse" && argc == 3) return platform::pulseNamedEvent(argv[2]) ? 0 : 1;
     if (mode == "crash" && argc == 4) {
         using namespace Zm::OS::Win32::Forensic;
         auto& handler = Detail::ExceptionHandler::instance();
