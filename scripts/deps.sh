@@ -6,6 +6,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   libjsmn-dev nettle-dev libgnutls28-dev libx11-dev libxres-dev libfmt-dev
   libsystemd-dev libmicrohttpd-dev curl
+  chromium libnss3-tools
   xvfb xauth
   googletest libgtest-dev libgmock-dev libbenchmark-dev
 )

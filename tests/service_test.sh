@@ -9,8 +9,8 @@ dest=$(mktemp -d /tmp/velanto-service-XXXXXX)
 pid=""
 holder=""
 cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  [ -n "$holder" ] && kill "$holder" 2>/dev/null
+  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+  if [ -n "$holder" ]; then kill "$holder" 2>/dev/null || true; fi
   rm -rf "$dest"
 }
 trap cleanup EXIT
