@@ -3,35 +3,17 @@
 # installed service (an echo, then a component call) and shows the decoded answers. The
 # product's root is trusted through an NSS database under a temporary HOME.
 set -euo pipefail
-build=$1
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/installed_service.sh"
 browser=$(command -v chromium || true)
 if [ -z "$browser" ] || ! command -v certutil >/dev/null; then
   echo "chromium or certutil missing"; exit 1
 fi
-dest=$(mktemp -d /tmp/velanto-browser-XXXXXX)
-pid=""
-web=""
-cleanup() {
-  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
-  if [ -n "$web" ]; then kill "$web" 2>/dev/null || true; fi
-  rm -rf "$dest"
-}
-trap cleanup EXIT
-
-DESTDIR="$dest" cmake --install "$build" --strip >/dev/null
-mkdir -p "$dest/etc" "$dest/logs" "$dest/run" "$dest/home/.pki/nssdb" "$dest/tmp" "$dest/www"
-chmod 700 "$dest/run"
-printf '[KestovaQvCAPIVelanto]\nLog File=%s/logs/velanto.log\nLog Level=5\n' "$dest" \
-  > "$dest/etc/KestovaQvCAPIVelanto.ini"
-export VELANTO_ROOT="$dest" HOME="$dest/home" TMPDIR="$dest/tmp" XDG_RUNTIME_DIR="$dest/run"
+mkdir -p "$HOME/.pki/nssdb" "$dest/www"
 certutil -d "sql:$HOME/.pki/nssdb" -N --empty-password
 certutil -d "sql:$HOME/.pki/nssdb" -A -t "C,," -n "Kestova QvCAPI Velanto Root CA" \
   -i "$source_dir/Velanto/certs/RootCA-RSA.pem"
 
-"$dest/opt/KestovaQvCAPIVelanto/KestovaQvCAPIVelanto" &
-pid=$!
-for _ in $(seq 50); do grep -qs "initialization: Success" "$dest"/logs/*.log && break; sleep 0.1; done
+start_service
 
 cat > "$dest/www/index.html" <<'HTML'
 <!doctype html>
@@ -65,7 +47,7 @@ async function velantoCall(call, port = 56435) {
 HTML
 port=18443
 python3 -m http.server --bind 127.0.0.1 "$port" --directory "$dest/www" >/dev/null 2>&1 &
-web=$!
+extra_pids+=($!)
 for _ in $(seq 50); do curl -s "http://127.0.0.1:$port/" >/dev/null && break; sleep 0.1; done
 
 dom=$("$browser" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \

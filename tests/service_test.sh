@@ -3,38 +3,18 @@
 # on both loopback families, a call reaching the component, the debug-mode toggle, and an
 # orderly end on the suicide instruction.
 set -euo pipefail
-build=$1
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
-dest=$(mktemp -d /tmp/velanto-service-XXXXXX)
-pid=""
-holder=""
-cleanup() {
-  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
-  if [ -n "$holder" ]; then kill "$holder" 2>/dev/null || true; fi
-  rm -rf "$dest"
-}
-trap cleanup EXIT
-
-DESTDIR="$dest" cmake --install "$build" --strip >/dev/null
-mkdir -p "$dest/etc" "$dest/logs" "$dest/run" "$dest/home" "$dest/tmp"
-chmod 700 "$dest/run"
-printf '[KestovaQvCAPIVelanto]\nLog File=%s/logs/velanto.log\nLog Level=5\n' "$dest" \
-  > "$dest/etc/KestovaQvCAPIVelanto.ini"
-export VELANTO_ROOT="$dest" HOME="$dest/home" TMPDIR="$dest/tmp" XDG_RUNTIME_DIR="$dest/run"
+source "$(dirname "$0")/installed_service.sh"
 helper="$build/bin/velanto_test_helper"
-mkdir -p "$dest/run/velanto" && chmod 700 "$dest/run/velanto"
 : > "$dest/run/velanto/KestovaQvCAPIVelanto_DEBUG_MODE.event"
 
 # Another program holds 127.0.0.1:56535: that daemon is skipped, its ::1 twin still starts.
 python3 -c 'import socket, time
 s = socket.socket(); s.bind(("127.0.0.1", 56535)); s.listen(); time.sleep(60)' &
 holder=$!
+extra_pids+=("$holder")
 for _ in $(seq 50); do grep -qi ':DCD7 00000000:0000 0A' /proc/net/tcp && break; sleep 0.1; done
 
-"$dest/opt/KestovaQvCAPIVelanto/KestovaQvCAPIVelanto" &
-pid=$!
-log() { cat "$dest"/logs/*.log; }
-for _ in $(seq 50); do log 2>/dev/null | grep -q "initialization: Success" && break; sleep 0.1; done
+start_service
 kill "$holder"
 test "$(log | grep -c 'launch state: Success')" = 5
 log | grep -q 'Detect port 56535 state: In use, try next port'
