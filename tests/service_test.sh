@@ -79,6 +79,9 @@ for client_pid in "${clients[@]}"; do wait "$client_pid"; done
 "$helper" pulse KestovaQvCAPIVelanto_DEBUG_MODE
 for _ in $(seq 30); do log | grep -q "Log state: Disable" && break; sleep 0.1; done
 log | grep -q "Log state: Disable"
+"$helper" pulse KestovaQvCAPIVelanto_DEBUG_MODE
+for _ in $(seq 30); do [ "$(log | grep -c '\[KestovaQvCAPIVelanto\]\[Normal\] Log state: Enable')" = 2 ] && break; sleep 0.1; done
+test "$(log | grep -c '\[KestovaQvCAPIVelanto\]\[Normal\] Log state: Enable')" = 2
 
 # The suicide instruction releases every session and ends the service with 0.
 "$helper" send KestovaQvCAPIVelanto.exe VelantoInstruction_Suicide || true
