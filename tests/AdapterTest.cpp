@@ -189,12 +189,7 @@ TEST_F(AdapterTest, BuiltInsByIndexAndByName) {
     EXPECT_EQ(state->liveObjects, 1);
     EXPECT_EQ(adapter->call({}, "Velanto_Release"), "");
     EXPECT_EQ(state->liveObjects, 0);
-    const std::string text = log.text();
-    size_t builds = 0;
-    for (size_t at = text.find("Success enable:"); at != std::string::npos;
-         at = text.find("Success enable:", at + 1))
-        ++builds;
-    EXPECT_EQ(builds, 2u);
+    EXPECT_EQ(countOf(log.text(), "Success enable:"), 2);
 }
 
 TEST_F(AdapterTest, MissingParameters) {

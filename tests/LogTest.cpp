@@ -320,11 +320,7 @@ TEST(Logging, VersionTextComparisonIsLogged) {
     EXPECT_NE(text.find(" - Version A: 1\n"), std::string::npos);
     EXPECT_NE(text.find(" - Version B: 1x\n"), std::string::npos);
     EXPECT_NE(text.find(" - Version A: y\n"), std::string::npos);
-    size_t count = 0;
-    for (size_t at = text.find("String compare mode"); at != std::string::npos;
-         at = text.find("String compare mode", at + 1))
-        ++count;
-    EXPECT_EQ(count, 3u);
+    EXPECT_EQ(countOf(text, "String compare mode"), 3);
 }
 
 TEST(Logging, TwoProcessesInterleaveWholeRecords) {

@@ -49,13 +49,6 @@ std::string envelopeOf(VelantoMessage* message) {
     return envelope;
 }
 
-int countOf(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 // A receiver in a helper process; its handlers append to a marker file.
 struct Receiver {
     Receiver(const std::string& channel, bool final, bool sleepFlag,

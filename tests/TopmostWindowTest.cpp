@@ -36,13 +36,6 @@ std::vector<platform::WindowHandle> openWindows(const std::string& title, int pi
     return handles;
 }
 
-int countOf(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-        ++n;
-    return n;
-}
-
 long stackingIndex(platform::WindowHandle window) {
     std::vector<platform::TopLevelWindow> windows;
     platform::enumerateTopLevelWindows(windows);

@@ -93,6 +93,13 @@ std::vector<std::string> lines(const std::string& text) {
     return out;
 }
 
+int countOf(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
 std::wstring wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }

@@ -26,6 +26,8 @@ std::vector<std::string> listDir(const std::string& path); // sorted file names
 // Polls every 10 ms up to timeoutMs; true once the condition holds.
 bool waitFor(const std::function<bool()>& condition, int timeoutMs);
 std::vector<std::string> lines(const std::string& text);
+// How often part occurs in text.
+int countOf(const std::string& text, const std::string& part);
 
 std::wstring wide(const std::string& text);
 

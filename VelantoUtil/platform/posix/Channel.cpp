@@ -14,7 +14,7 @@
 
 namespace platform {
 
-std::string runtimeFolder(); // Sync.cpp
+std::string runtimeObjectPath(const std::string& name, const char* suffix); // Sync.cpp
 
 struct ChannelServer {
     int fd;
@@ -26,12 +26,8 @@ namespace {
 constexpr std::uint32_t kMaxFrame = 64 * 1024;
 
 bool socketAddress(const std::string& name, sockaddr_un& address, std::string& path) {
-    std::string dir = runtimeFolder();
-    if (dir.empty()) return false;
-    std::string safe = name;
-    for (char& c : safe)
-        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
-    path = dir + "/" + safe + ".sock";
+    path = runtimeObjectPath(name, ".sock");
+    if (path.empty()) return false;
     std::memset(&address, 0, sizeof(address));
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof(address.sun_path)) return false;

@@ -11,7 +11,7 @@
 
 namespace platform {
 
-std::string runtimeFolder(); // Sync.cpp
+std::string runtimeObjectPath(const std::string& name, const char* suffix); // Sync.cpp
 
 // An event is a file in the user's runtime folder; a pulse rewrites it, and every waiter
 // holds its own inotify watch, so each wakes once per pulse.
@@ -22,11 +22,7 @@ struct NamedEvent {
 namespace {
 
 std::string eventPath(const std::string& name) {
-    std::string safe = name;
-    for (char& c : safe)
-        if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
-    const std::string dir = runtimeFolder();
-    return dir.empty() ? std::string() : dir + "/" + safe + ".event";
+    return runtimeObjectPath(name, ".event");
 }
 
 } // namespace

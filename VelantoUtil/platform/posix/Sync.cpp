@@ -23,7 +23,7 @@ struct LogLock {
 };
 
 // Per-user runtime objects live in the user's runtime folder, private to the user.
-std::string runtimeFolder() {
+static std::string runtimeFolder() {
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
     std::string dir;
     if (xdg && *xdg) {
@@ -36,14 +36,18 @@ std::string runtimeFolder() {
     return dir;
 }
 
-namespace {
-
-std::string fileSafe(const std::string& name) {
+// The file of a named runtime object: <runtime folder>/<name made file-safe><suffix>; empty
+// when the folder cannot be had.
+std::string runtimeObjectPath(const std::string& name, const char* suffix) {
+    const std::string dir = runtimeFolder();
+    if (dir.empty()) return std::string();
     std::string safe = name;
     for (char& c : safe)
         if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
-    return safe;
+    return dir + "/" + safe + suffix;
 }
+
+namespace {
 
 int flockRetrying(int fd, int operation) {
     int rc;
@@ -63,9 +67,8 @@ LogLock gLogLock;
 } // namespace
 
 NamedMutex* acquireNamedMutex(const std::string& name, std::uint32_t timeoutMs) {
-    std::string dir = runtimeFolder();
-    if (dir.empty()) return nullptr;
-    std::string path = dir + "/" + fileSafe(name) + ".lock";
+    const std::string path = runtimeObjectPath(name, ".lock");
+    if (path.empty()) return nullptr;
     // Each acquisition has its own descriptor, so two threads contend as on Windows.
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;
